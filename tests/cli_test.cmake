@@ -1,0 +1,52 @@
+# Runs the built executable as a caller would and checks status, standard
+# output, standard error and the record's bytes.
+# Set by the caller: PIDRECORD, EMULATOR (may be empty), WORK, WINDOWS.
+
+if(WINDOWS)
+  set(eol "\r\n") # the console runtime's text streams
+else()
+  set(eol "\n")
+endif()
+
+function(expect_run status err)
+  execute_process(COMMAND ${EMULATOR} ${PIDRECORD} ${ARGN}
+                  RESULT_VARIABLE got_status
+                  OUTPUT_VARIABLE got_out
+                  ERROR_VARIABLE got_err)
+  if(NOT got_status STREQUAL status OR NOT got_err STREQUAL err
+     OR NOT got_out STREQUAL "")
+    message(SEND_ERROR "pidrecord ${ARGN}: status '${got_status}', "
+            "stderr '${got_err}', stdout '${got_out}'; "
+            "expected status '${status}', stderr '${err}', no stdout")
+  endif()
+endfunction()
+
+function(expect_record file hex)
+  if(NOT EXISTS "${file}")
+    message(SEND_ERROR "${file} is missing")
+    return()
+  endif()
+  file(READ "${file}" got HEX)
+  if(NOT got STREQUAL hex)
+    message(SEND_ERROR "${file} holds ${got}, expected ${hex}")
+  endif()
+endfunction()
+
+if(WINDOWS)
+  set(record_hex "2d310d0a")
+else()
+  set(record_hex "2d310a")
+endif()
+
+file(REMOVE_RECURSE "${WORK}")
+file(MAKE_DIRECTORY "${WORK}/d")
+file(WRITE "${WORK}/empty/pid" "")
+
+expect_run(1 "usage: pidrecord checkpoint|restore DIRECTORY${eol}")
+expect_run(1 "usage: pidrecord checkpoint|restore DIRECTORY${eol}" checkpoint)
+expect_run(1 "unknown action: Restore${eol}" Restore "${WORK}/d")
+expect_run(1 "cannot read pid${eol}" restore "${WORK}/empty")
+expect_run(0 "" checkpoint "${WORK}/d" extra)
+expect_record("${WORK}/d/pid" "${record_hex}")
+expect_run(0 "" restore "${WORK}/d")
+expect_record("${WORK}/d/pid" "${record_hex}")
