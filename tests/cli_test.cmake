@@ -9,10 +9,15 @@ else()
 endif()
 
 function(expect_run status err)
+  # Files, not variables: execute_process would drop carriage returns.
   execute_process(COMMAND ${EMULATOR} ${PIDRECORD} ${ARGN}
                   RESULT_VARIABLE got_status
-                  OUTPUT_VARIABLE got_out
-                  ERROR_VARIABLE got_err)
+                  OUTPUT_FILE "${WORK}/stdout"
+                  ERROR_FILE "${WORK}/stderr")
+  # Compared as hex: a plain file(READ) drops carriage returns too.
+  file(READ "${WORK}/stdout" got_out HEX)
+  file(READ "${WORK}/stderr" got_err HEX)
+  string(HEX "${err}" err)
   if(NOT got_status STREQUAL status OR NOT got_err STREQUAL err
      OR NOT got_out STREQUAL "")
     message(SEND_ERROR "pidrecord ${ARGN}: status '${got_status}', "
@@ -50,3 +55,26 @@ expect_run(0 "" checkpoint "${WORK}/d" extra)
 expect_record("${WORK}/d/pid" "${record_hex}")
 expect_run(0 "" restore "${WORK}/d")
 expect_record("${WORK}/d/pid" "${record_hex}")
+
+if(WINDOWS)
+  # Wine turns our UTF-8 arguments into the Windows command line by the
+  # locale's character set.
+  set(ENV{LC_ALL} C.UTF-8)
+
+  # Names outside any ANSI code page reach the file system unchanged.
+  file(MAKE_DIRECTORY "${WORK}/ü日本")
+  expect_run(0 "" checkpoint "${WORK}/ü日本")
+  expect_record("${WORK}/ü日本/pid" "${record_hex}")
+  expect_run(0 "" restore "${WORK}/ü日本")
+
+  # A fullwidth solidus is not mapped onto "/": the record never lands in a/b.
+  file(MAKE_DIRECTORY "${WORK}/a/b")
+  execute_process(COMMAND ${EMULATOR} ${PIDRECORD} checkpoint "${WORK}/a／b"
+                  RESULT_VARIABLE got_status ERROR_VARIABLE got_err)
+  if(NOT got_status STREQUAL 1 OR NOT got_err MATCHES "^fopen pidfile: "
+     OR EXISTS "${WORK}/a/b/pid")
+    message(SEND_ERROR "checkpoint a／b: status '${got_status}', "
+            "stderr '${got_err}'; expected status 1 and an fopen report, "
+            "and no a/b/pid")
+  endif()
+endif()

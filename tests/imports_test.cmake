@@ -1,0 +1,19 @@
+# The executable must run on a bare Windows: every DLL it imports is a
+# Windows system DLL. Set by the caller: OBJDUMP, EXE.
+
+execute_process(COMMAND ${OBJDUMP} -p ${EXE} OUTPUT_VARIABLE dump
+                RESULT_VARIABLE status)
+if(NOT status EQUAL 0)
+  message(FATAL_ERROR "${OBJDUMP} -p ${EXE} failed")
+endif()
+string(REGEX MATCHALL "DLL Name: [^\n]*" imports "${dump}")
+if(NOT imports)
+  message(FATAL_ERROR "no imports found in ${EXE}")
+endif()
+foreach(line IN LISTS imports)
+  string(REPLACE "DLL Name: " "" dll "${line}")
+  string(TOLOWER "${dll}" dll)
+  if(NOT dll MATCHES "^(kernel32|msvcrt|ucrtbase)\\.dll$|^api-ms-win-crt-")
+    message(SEND_ERROR "${EXE} imports ${dll}, which is not part of Windows")
+  endif()
+endforeach()
