@@ -8,7 +8,7 @@
 
 #include <gtest/gtest.h>
 
-#include "scratch.h"
+#include "harness.h"
 
 #if defined(__SANITIZE_ADDRESS__) // gcc
 #define PIDRECORD_ASAN 1

@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include "scratch.h"
+#include "harness.h"
 
 namespace {
 

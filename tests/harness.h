@@ -1,5 +1,5 @@
-#ifndef SCRATCH_H
-#define SCRATCH_H
+#ifndef HARNESS_H
+#define HARNESS_H
 
 #include <filesystem>
 #include <string>

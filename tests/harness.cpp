@@ -1,4 +1,4 @@
-#include "scratch.h"
+#include "harness.h"
 
 #include <chrono>
 #include <cstdio>
