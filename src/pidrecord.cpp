@@ -1,5 +1,6 @@
 #include "pidrecord.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -47,12 +48,21 @@ int restore(const char *path) {
 } // namespace
 
 int run(int argc, char *argv[]) {
-  if (argc < 3) {
+  // An empty directory would put the record at the root.
+  if (argc < 3 || argv[2][0] == '\0') {
     fputs("usage: pidrecord checkpoint|restore DIRECTORY\n", stderr);
     return 1;
   }
+  const char *dir = argv[2];
+  const char *sep = "/";
+#ifdef _WIN32
+  // "C:" names the drive's current directory; "C:/pid" would be its root.
+  if (isalpha(static_cast<unsigned char>(dir[0])) && dir[1] == ':' &&
+      dir[2] == '\0')
+    sep = "";
+#endif
   char path[1024];
-  int n = snprintf(path, sizeof path, "%s/pid", argv[2]);
+  int n = snprintf(path, sizeof path, "%s%spid", dir, sep);
   if (n < 0)
     return 1;
   // A cut path would name another file.

@@ -11,6 +11,7 @@ endif()
 function(expect_run status err)
   # Files, not variables: execute_process would drop carriage returns.
   execute_process(COMMAND ${EMULATOR} ${PIDRECORD} ${ARGN}
+                  WORKING_DIRECTORY "${WORK}"
                   RESULT_VARIABLE got_status
                   OUTPUT_FILE "${WORK}/stdout"
                   ERROR_FILE "${WORK}/stderr")
@@ -66,6 +67,17 @@ if(WINDOWS)
   expect_run(0 "" checkpoint "${WORK}/ü日本")
   expect_record("${WORK}/ü日本/pid" "${record_hex}")
   expect_run(0 "" restore "${WORK}/ü日本")
+
+  # A bare drive names its current directory, here WORK, not its root. Z: is
+  # Wine's drive for the Unix root.
+  if(EXISTS "/pid")
+    message(FATAL_ERROR "/pid exists before the test; remove it first")
+  endif()
+  expect_run(0 "" checkpoint Z:)
+  expect_record("${WORK}/pid" "${record_hex}")
+  if(EXISTS "/pid")
+    message(SEND_ERROR "checkpoint Z: wrote the drive's root, /pid")
+  endif()
 
   # A fullwidth solidus is not mapped onto "/": the record never lands in a/b.
   file(MAKE_DIRECTORY "${WORK}/a/b")

@@ -1,0 +1,139 @@
+#!/usr/bin/env bash
+# Fault sweep: runs pidrecord as callers may start it and under strace, failing
+# each system call it makes after the C library's start-up, at each
+# occurrence, with each error that ERRORS lists. Every run must keep the
+# invariants in judge().
+# Usage: fault_sweep.sh PIDRECORD ERRORS
+# ERRORS prints a line "NAME<tab>text" for each error, with the text of the
+# C library that PIDRECORD is built with.
+set -uo pipefail # not -e: most runs fail on purpose
+prog=$(realpath "$1")
+errors=$(realpath "$2")
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cd "$work"
+declare -A text=()
+while IFS=$'\t' read -r name msg; do text[$name]=$msg; done < <("$errors")
+[ ${#text[@]} -gt 0 ] || { echo "no errors from $errors" >&2; exit 1; }
+[ ! -e /pid ] || { echo "/pid exists; the sweep checks that none appears" >&2; exit 1; }
+
+# Every action on every record (with the error its plain run reports), and
+# the standard streams as callers may leave them.
+scenarios=("checkpoint absent" "restore -1" "restore empty"
+           "restore absent ENOENT")
+streams=("" "exec <&-" "exec >&-" "exec 2>&-" "exec <&- >&- 2>&-")
+
+runs=0 kept=0
+bytes() { # the file's bytes in hex, or "absent"
+  if [ -e "$1" ]; then od -An -tx1 "$1" | tr -d ' \n'; else echo absent; fi
+}
+
+# One run: action, directory, record before (absent, empty or a line), a
+# shell command that sets up the streams or limits, how to run it (plain,
+# traced, or strace's inject argument), the error whose text a failure line
+# must carry, the line the same run gives with nothing injected. Sets err.
+one_run() {
+  local action=$1 dir=$2 before=$3 setup=$4 inject=$5 errname=$6 plain=$7
+  rm -rf d && mkdir d
+  case $before in
+  absent) ;;
+  empty) : >d/pid ;;
+  *) printf '%s\n' "$before" >d/pid ;;
+  esac
+  local cmd=("$prog" "$action" "$dir") want status
+  case $inject in
+  plain) ;;
+  traced) cmd=(strace -qq -o trace "${cmd[@]}") ;;
+  *) cmd=(strace -qq -o trace -e "inject=$inject" "${cmd[@]}") ;;
+  esac
+  want=$(bytes d/pid)
+  rm -f trace
+  # Standard error through a pipe, which no file-size limit applies to.
+  (exec 2>&1 >out && eval "$setup" && exec "${cmd[@]}") | cat >err
+  status=${PIPESTATUS[0]}
+  IFS= read -r -d '' err <err
+  judge
+}
+
+judge() {
+  local why=() got line
+  got=$(bytes d/pid)
+  [[ $status == [01] ]] || why+=("status $status")
+  [ ! -s out ] || why+=("wrote to standard output")
+  [ ! -e /pid ] && [ ! -e pid ] || why+=("wrote a record outside the directory")
+  if [ "$status" = 0 ]; then
+    [ -z "$err" ] || why+=("status 0 with a message")
+  elif [[ $setup != *2\>* ]] && ! [[ $err =~ ^[^$'\n']+$'\n'$ ]] &&
+    ! grep -qE '^writev?\(2, .*INJECTED' trace 2>/dev/null; then
+    why+=("status 1 without exactly one line on standard error")
+  fi
+  if [ "$action" = checkpoint ]; then
+    [ "$status" != 0 ] || [ "$got" = 2d310a ] || why+=("succeeded with $got")
+    [[ $got == @(2d310a|absent|$want) || -z $got ]] || why+=("record $got")
+  else
+    [ "$got" = "$want" ] || why+=("restore changed the record to $got")
+  fi
+  line=${err%$'\n'}
+  if [[ $line =~ ^(fopen|fprintf|fclose)\ pidfile:\ (.*)$ && $err != "$plain" ]] &&
+    ! [[ -n $errname && ${BASH_REMATCH[2]} == "${text[$errname]}" ]]; then
+    why+=("the line does not carry the text of ${errname:-no error}")
+  fi
+  runs=$((runs + 1))
+  if [ ${#why[@]} -eq 0 ]; then
+    kept=$((kept + 1))
+  else
+    printf 'FAIL: %s %s, record %s, [%s], %s: %s; stderr %q\n' "$action" \
+      "$dir" "$before" "$setup" "${inject:-no fault}" "$(IFS=';' &&
+        echo "${why[*]}")" "$err"
+  fi
+}
+
+calls() { # the names of the system calls in a trace, one a line
+  sed -n 's/^\([a-z0-9_]*\)(.*/\1/p' "$1"
+}
+
+# What the C library does before the program's own work: everything that a
+# run with no arguments does before it writes the usage line.
+strace -qq -o trace "$prog" 2>/dev/null
+mapfile -t startup < <(calls trace | sed '/^write/,$d')
+
+for s in "${scenarios[@]}"; do
+  read -r action before fails <<<"$s"
+  for setup in "${streams[@]}"; do
+    one_run "$action" "$work/d" "$before" "$setup" plain "$fails" ""
+    plain=$err
+    one_run "$action" "$work/d" "$before" "$setup" traced "$fails" ""
+    mapfile -t seen < <(calls trace)
+    declare -A when=()
+    for ((i = 0; i < ${#seen[@]}; i++)); do
+      c=${seen[i]}
+      when[$c]=$((${when[$c]-0} + 1))
+      if ((i < ${#startup[@]})); then
+        [ "$c" = "${startup[i]}" ] || {
+          echo "start-up differs at call $i: $c, not ${startup[i]}" >&2
+          exit 1
+        }
+        continue
+      fi
+      [ "$c" != exit_group ] || continue
+      # Linux frees a descriptor even when close fails; an injected failure
+      # skips the call and keeps it open, which no real run can. With
+      # standard error closed, that descriptor may be the record's.
+      [[ $c != close || $setup != *2\>\&-* ]] || continue
+      for e in "${!text[@]}"; do
+        one_run "$action" "$work/d" "$before" "$setup" \
+          "$c:error=$e:when=${when[$c]}" "$e" "$plain"
+      done
+    done
+  done
+done
+
+# The limits and the directory text that callers get wrong.
+mkfifo fifo
+one_run checkpoint "$work/d" absent "ulimit -f 0" plain EFBIG ""
+one_run restore "$work/d" absent "exec 3<>fifo 2>fifo 3<&-" plain "" ""
+one_run checkpoint "" absent "" plain "" ""
+one_run restore "" -1 "" plain "" ""
+
+echo "fault sweep: $runs runs, $kept kept every invariant"
+[ "$runs" -eq "$kept" ]
