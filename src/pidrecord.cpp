@@ -1,9 +1,9 @@
 #include "pidrecord.h"
 
-#include <cctype>
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
+#include <ctype.h>
+#include <errno.h>
+#include <stdio.h>
+#include <string.h>
 
 #include "record.h"
 

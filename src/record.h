@@ -1,7 +1,7 @@
 #ifndef RECORD_H
 #define RECORD_H
 
-#include <cstdio>
+#include <stdio.h>
 
 // Tells whether the stream begins with an integer: white space, an optional
 // sign, then at least one decimal digit. Reads no further than that.
