@@ -15,7 +15,10 @@ cd "$work"
 declare -A text=()
 while IFS=$'\t' read -r name msg; do text[$name]=$msg; done < <("$errors")
 [ ${#text[@]} -gt 0 ] || { echo "no errors from $errors" >&2; exit 1; }
-[ ! -e /pid ] || { echo "/pid exists; the sweep checks that none appears" >&2; exit 1; }
+if [ -e /pid ]; then
+  echo "/pid exists; the sweep checks that no run makes one" >&2
+  exit 1
+fi
 
 # Every action on every record (with the error its plain run reports), and
 # the standard streams as callers may leave them.

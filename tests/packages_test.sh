@@ -4,7 +4,8 @@
 # the default build, and the manual page they carry. Run from the source tree
 # after those three workflows.
 set -euo pipefail
-version=$(sed -n 's/^project(pidrecord VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+version=$(sed -n 's/^project(pidrecord VERSION \([0-9.]*\).*/\1/p' \
+  CMakeLists.txt)
 tgz=build/release/pidrecord-$version-linux-x86_64.tar.gz
 deb=build/release/pidrecord_${version}_amd64.deb
 zip=build/windows/pidrecord-$version-win64.zip
