@@ -116,9 +116,8 @@ mapfile -t startup < <(calls trace | sed '/^write/,$d')
 for s in "${scenarios[@]}"; do
   read -r action before fails <<<"$s"
   for setup in "${streams[@]}"; do
-    one_run "$action" "$work/d" "$before" "$setup" plain "$fails" ""
-    plain=$err
     one_run "$action" "$work/d" "$before" "$setup" traced "$fails" ""
+    plain=$err
     mapfile -t seen < <(calls trace)
     declare -A when=()
     for ((i = 0; i < ${#seen[@]}; i++)); do
