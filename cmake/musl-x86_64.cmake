@@ -9,6 +9,7 @@ set(CMAKE_CXX_COMPILER g++)
 
 set(musl_include /usr/include/x86_64-linux-musl)
 set(musl_lib /usr/lib/x86_64-linux-musl)
+set(PIDRECORD_LIBC ${musl_lib}/libc.a)
 if(NOT EXISTS ${musl_lib}/rcrt1.o)
   message(FATAL_ERROR "musl not found: apt-get install musl-tools")
 endif()
