@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
-# Checks what users install: the release TGZ and DEB for Linux and the ZIP
-# for Windows, as the release and windows workflows left them in build/dist,
+# Checks what users install: the release TGZ and DEB for Linux on x86-64 and
+# 64-bit ARM and the ZIP for Windows, as the release, release-aarch64 and
+# windows workflows left them in build/dist,
 # their checksums, notices, owners, modes and hardening, lintian's verdict on
-# the DEB, an install of the default build, and the manual page. Run from the
-# source tree after those three workflows.
+# the DEBs, an install of the default build, and the manual page. Run from
+# the source tree after those workflows and the default one.
 set -euo pipefail
 version=$(sed -n 's/^project(pidrecord VERSION \([0-9.]*\).*/\1/p' \
   CMakeLists.txt)
@@ -51,8 +52,9 @@ expect_files "cmake --install of build/default" \
   "$(cd "$work/prefix" && find . -type f | files)" "$linux"
 
 # What a release build for one architecture shipped, and how it was built.
-linux_release() { # arch, Debian arch, build dir, compiler, objdump, runner
-  local arch=$1 debarch=$2 build=$3 cxx=$4 objdump=$5 run=$6
+linux_release() { # arch, Debian arch, build dir, compiler, objdump, runner,
+  # size limit in bytes
+  local arch=$1 debarch=$2 build=$3 cxx=$4 objdump=$5 run=$6 limit=$7
   local tgz=$dist/pidrecord-$version-linux-$arch.tar.gz
   local deb=$dist/pidrecord_${version}_$debarch.deb
   local exe=$work/$arch/usr/bin/pidrecord size headers record pkg
@@ -84,9 +86,9 @@ usr/share/man/man1/pidrecord.1.gz "
       fail "$deb lacks the notices of $pkg"
   done
 
-  # A stripped static PIE of at most 64 KiB that works.
+  # A stripped static PIE within its size limit that works.
   size=$(stat -c %s "$exe")
-  [ "$size" -le 65536 ] || fail "$exe is $size bytes"
+  [ "$size" -le "$limit" ] || fail "$exe is $size bytes"
   headers=$(readelf -lhdW "$exe")
   grep -q 'DYN (Position-Independent Executable' <<<"$headers" ||
     fail "$exe is not a PIE"
@@ -113,7 +115,10 @@ usr/share/man/man1/pidrecord.1.gz "
   [ "$(nm "$build/libpidrecord_core.a" | grep -c 'U __stack_chk_fail')" -gt 0 ] ||
     fail "$build/libpidrecord_core.a has no stack protector"
 }
-linux_release x86_64 amd64 build/release g++ objdump ""
+linux_release x86_64 amd64 build/release g++ objdump "" 65536
+# 64-bit ARM: the linker's default page size, 64 KiB, makes it larger.
+linux_release aarch64 arm64 build/release-aarch64 aarch64-linux-gnu-g++ \
+  aarch64-linux-gnu-objdump qemu-aarch64 98304
 
 # The glibc build honours _FORTIFY_SOURCE: its checked functions are linked.
 [ "$(nm build/default/pidrecord | grep -c __snprintf_chk)" -gt 0 ] ||

@@ -1,0 +1,40 @@
+# Linux release build: g++ against musl, linked as a static PIE, for
+# PIDRECORD_ARCH: x86_64 (the default) or aarch64, cross-built and run under
+# qemu. musl starts in a small fraction of glibc's instructions. Debian's
+# musl-gcc.specs drops the C++ include path and links a dynamic PIE, so the
+# C library's headers, start files and archive are named here; the program
+# needs nothing of the C++ library.
+if(NOT PIDRECORD_ARCH)
+  set(PIDRECORD_ARCH x86_64)
+endif()
+# try_compile projects read this file too, and need the same answer.
+list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES PIDRECORD_ARCH)
+set(CMAKE_SYSTEM_NAME Linux)
+set(CMAKE_SYSTEM_PROCESSOR ${PIDRECORD_ARCH})
+cmake_host_system_information(RESULT host QUERY OS_PLATFORM)
+if(PIDRECORD_ARCH STREQUAL host)
+  set(CMAKE_CXX_COMPILER g++)
+else()
+  set(CMAKE_CXX_COMPILER ${PIDRECORD_ARCH}-linux-gnu-g++)
+  find_program(PIDRECORD_QEMU qemu-${PIDRECORD_ARCH} REQUIRED)
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${PIDRECORD_QEMU})
+endif()
+
+set(musl_include /usr/include/${PIDRECORD_ARCH}-linux-musl)
+set(musl_lib /usr/lib/${PIDRECORD_ARCH}-linux-musl)
+set(PIDRECORD_LIBC ${musl_lib}/libc.a)
+if(NOT EXISTS ${musl_lib}/rcrt1.o)
+  message(FATAL_ERROR "musl for ${PIDRECORD_ARCH} not found: see the README")
+endif()
+execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=crtbeginS.o
+                OUTPUT_VARIABLE crtbegin OUTPUT_STRIP_TRAILING_WHITESPACE)
+execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=crtendS.o
+                OUTPUT_VARIABLE crtend OUTPUT_STRIP_TRAILING_WHITESPACE)
+
+set(CMAKE_CXX_FLAGS_INIT "-nostdinc -isystem ${musl_include}")
+# rcrt1.o is the start file with which a static PIE relocates itself.
+set(CMAKE_CXX_LINK_EXECUTABLE
+    "<CMAKE_CXX_COMPILER> <FLAGS> <CMAKE_CXX_LINK_FLAGS> <LINK_FLAGS> \
+-static-pie -nostdlib ${musl_lib}/rcrt1.o ${musl_lib}/crti.o ${crtbegin} \
+<OBJECTS> -o <TARGET> <LINK_LIBRARIES> -L${musl_lib} -lc -lgcc ${crtend} \
+${musl_lib}/crtn.o")
