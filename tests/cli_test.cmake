@@ -1,6 +1,11 @@
 # Runs the built executable as a caller would and checks status, standard
 # output, standard error and the record's bytes.
 # Set by the caller: PIDRECORD, EMULATOR (may be empty), WORK, WINDOWS.
+# Each run works in a directory of its own under WORK, so that runs at once
+# do not meet.
+string(TIMESTAMP now "%s%f")
+string(RANDOM LENGTH 8 salt)
+set(WORK "${WORK}/${now}-${salt}")
 
 if(WINDOWS)
   set(eol "\r\n") # the console runtime's text streams
@@ -44,7 +49,6 @@ else()
   set(record_hex "2d310a")
 endif()
 
-file(REMOVE_RECURSE "${WORK}")
 file(MAKE_DIRECTORY "${WORK}/d")
 file(WRITE "${WORK}/empty/pid" "")
 
@@ -57,6 +61,13 @@ expect_record("${WORK}/d/pid" "${record_hex}")
 expect_run(0 "" restore "${WORK}/d")
 expect_record("${WORK}/d/pid" "${record_hex}")
 
+if(NOT WINDOWS)
+  # A name that looks like a drive is an ordinary directory here.
+  file(MAKE_DIRECTORY "${WORK}/a:")
+  expect_run(0 "" checkpoint a:)
+  expect_record("${WORK}/a:/pid" "${record_hex}")
+endif()
+
 if(WINDOWS)
   # Wine turns our UTF-8 arguments into the Windows command line by the
   # locale's character set.
@@ -68,16 +79,21 @@ if(WINDOWS)
   expect_record("${WORK}/ü日本/pid" "${record_hex}")
   expect_run(0 "" restore "${WORK}/ü日本")
 
-  # A bare drive names its current directory, here WORK, not its root. Z: is
-  # Wine's drive for the Unix root.
-  if(EXISTS "/pid")
-    message(FATAL_ERROR "/pid exists before the test; remove it first")
+  # A bare drive names its current directory, not its root. The drive is
+  # this run's own: Y: in the test prefix, rooted at WORK/y, and the run's
+  # current directory is on it.
+  file(MAKE_DIRECTORY "${WORK}/y/cwd")
+  file(REMOVE "$ENV{WINEPREFIX}/dosdevices/y:")
+  file(CREATE_LINK "${WORK}/y" "$ENV{WINEPREFIX}/dosdevices/y:" SYMBOLIC)
+  set(saved "${WORK}")
+  set(WORK "${WORK}/y/cwd")
+  expect_run(0 "" checkpoint Y:)
+  set(WORK "${saved}")
+  expect_record("${WORK}/y/cwd/pid" "${record_hex}")
+  if(EXISTS "${WORK}/y/pid")
+    message(SEND_ERROR "checkpoint Y: wrote the drive's root")
   endif()
-  expect_run(0 "" checkpoint Z:)
-  expect_record("${WORK}/pid" "${record_hex}")
-  if(EXISTS "/pid")
-    message(SEND_ERROR "checkpoint Z: wrote the drive's root, /pid")
-  endif()
+  file(REMOVE "$ENV{WINEPREFIX}/dosdevices/y:")
 
   # A fullwidth solidus is not mapped onto "/": the record never lands in a/b.
   file(MAKE_DIRECTORY "${WORK}/a/b")
@@ -90,3 +106,5 @@ if(WINDOWS)
             "and no a/b/pid")
   endif()
 endif()
+
+file(REMOVE_RECURSE "${WORK}")

@@ -3,7 +3,7 @@
 # 64-bit ARM and the ZIP for Windows, as the release, release-aarch64 and
 # windows workflows left them in build/dist,
 # their checksums, notices, owners, modes and hardening, lintian's verdict on
-# the DEBs, an install of the default build, and the manual page. Run from
+# the DEBs, an install of the release build, and the manual page. Run from
 # the source tree after those workflows and the default one.
 set -euo pipefail
 version=$(sed -n 's/^project(pidrecord VERSION \([0-9.]*\).*/\1/p' \
@@ -47,9 +47,11 @@ lint=$(mandoc -T lint -W warning src/pidrecord.1 2>&1) || true
 # changelog and the notices; the DEB's under /usr, compressed as Debian does.
 linux="bin/pidrecord share/doc/pidrecord/README.md share/man/man1/pidrecord.1 "
 doc=share/doc/pidrecord
-cmake --install build/default --prefix "$work/prefix" >/dev/null
-expect_files "cmake --install of build/default" \
+cmake --install build/release --prefix "$work/prefix" >/dev/null
+expect_files "cmake --install of build/release" \
   "$(cd "$work/prefix" && find . -type f | files)" "$linux"
+cmp -s "$work/prefix/bin/pidrecord" build/release/pidrecord ||
+  fail "cmake --install of build/release installed another program"
 
 # What a release build for one architecture shipped, and how it was built.
 linux_release() { # arch, Debian arch, build dir, compiler, objdump, runner,
@@ -124,13 +126,15 @@ linux_release aarch64 arm64 build/release-aarch64 aarch64-linux-gnu-g++ \
 [ "$(nm build/default/pidrecord | grep -c __snprintf_chk)" -gt 0 ] ||
   fail "build/default/pidrecord is not fortified"
 
-# Windows: the program, its README and notices side by side, stripped, with
-# its version, its manifest and its hardening.
+# Windows: the program, its manual, README and notices side by side; the
+# program stripped, with its version, its manifest and its hardening.
 expect_files "$zip" "$(unzip -Z1 "$zip" | files)" \
-  "COPYRIGHT.txt README.md pidrecord.exe "
+  "COPYRIGHT.txt README.md pidrecord.exe pidrecord.html "
 unzip -q "$zip" -d "$work/zip"
 exe=$work/zip/pidrecord.exe
 cmp -s "$exe" build/windows/pidrecord.exe || fail "$zip holds another exe"
+mandoc -T html "-Ios=pidrecord $version" src/pidrecord.1 |
+  cmp -s - "$work/zip/pidrecord.html" || fail "$zip holds another manual"
 mingw=x86_64-w64-mingw32-g++-posix
 for lib in "$($mingw -print-file-name=libmingwex.a)" \
   "$($mingw -print-libgcc-file-name)"; do
