@@ -15,7 +15,7 @@ mkdir -p "$out"
 
 # A machine-readable copyright file: the project's own files, then the full
 # copyright files of the Debian packages that the linked libraries came from.
-copyright() { # program path in the package, then LIB...
+copyright() { # pattern for the program's path in the packages, then LIB...
   local program=$1 lib pkg pkgs=() licenses=""
   shift
   for lib; do
@@ -26,8 +26,8 @@ copyright() { # program path in the package, then LIB...
   cat <<END
 Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/
 Upstream-Name: pidrecord
-Comment: $program is linked statically with code from the Debian packages
- ${pkgs[*]}; their copyright files are quoted in full below.
+Comment: The program is linked statically with code from these Debian
+ packages, whose copyright files are quoted in full below: ${pkgs[*]}.
 
 Files: *
 Copyright: the pidrecord developers
@@ -65,7 +65,7 @@ if [ "$kind" = windows ]; then
     zip -X -D -9 -q "$out/$name.zip" -@)
 else
   doc=$stage/share/doc/pidrecord
-  copyright bin/pidrecord "$@" >"$doc/copyright"
+  copyright '*bin/pidrecord' "$@" >"$doc/copyright"
   # The changelog's entries are signed by whoever the packager names.
   awk -v m="$MAINTAINER" '/^ -- / { $0 = " -- " m substr($0, index($0, ">") + 1) }
     1' "$src/CHANGELOG" >"$doc/changelog"
