@@ -103,8 +103,9 @@ usr/share/man/man1/pidrecord.1.gz "
   record=$(od -An -tx1 "$work/ckpt-$arch/pid" | tr -d ' \n')
   [ "$record" = 2d310a ] || fail "the record holds $record"
 
-  # Hardening: what the binary shows, and the stack protector in our own
-  # objects (a stripped static binary names no function).
+  # Hardening: what the binary shows, then what the compiler put into our own
+  # code, read in its objects: a stripped static binary names no function,
+  # and GCC's start files carry control-flow markers of their own.
   grep -q GNU_RELRO <<<"$headers" || fail "$exe has no RELRO segment"
   grep -q 'FLAGS.*BIND_NOW' <<<"$headers" || fail "$exe is not BIND_NOW"
   grep -E 'GNU_STACK.* RW ' <<<"$headers" >/dev/null ||
@@ -112,10 +113,11 @@ usr/share/man/man1/pidrecord.1.gz "
   local marker=endbr64
   [ "$arch" != aarch64 ] || marker=paciasp
   # (grep -q would stop reading early, and pipefail take that as failure.)
-  [ "$($objdump -d "$exe" | grep -c "$marker")" -gt 0 ] ||
-    fail "$exe has no $marker"
-  [ "$(nm "$build/libpidrecord_core.a" | grep -c 'U __stack_chk_fail')" -gt 0 ] ||
-    fail "$build/libpidrecord_core.a has no stack protector"
+  local core=$build/libpidrecord_core.a
+  [ "$($objdump -d "$core" | grep -c "$marker")" -gt 0 ] ||
+    fail "$core has no $marker"
+  [ "$(nm "$core" | grep -c 'U __stack_chk_fail')" -gt 0 ] ||
+    fail "$core has no stack protector"
 }
 linux_release x86_64 amd64 build/release g++ objdump "" 65536
 # 64-bit ARM: the linker's default page size, 64 KiB, makes it larger.
