@@ -3,7 +3,8 @@
 # same bytes whoever packs them, wherever and whenever: times from
 # SOURCE_DATE_EPOCH, owners 0/0, modes 0755 and 0644, members sorted. Then
 # lists every archive in OUTDIR in SHA256SUMS.
-# Usage: package.sh linux|windows STAGE OUTDIR NAME VERSION ARCH SOURCEDIR LIB...
+# Usage: package.sh linux|windows STAGE OUTDIR NAME VERSION ARCH SOURCEDIR
+#        LIB...
 # LIB: the libraries linked into the program, whose notices go with it.
 # Environment: SOURCE_DATE_EPOCH, MAINTAINER, DESCRIPTION.
 set -euo pipefail
@@ -43,8 +44,9 @@ License: none-chosen
  none is stated for them here.
 END
   for pkg in "${pkgs[@]}"; do
-    printf '\nLicense: %s-notices\n /usr/share/doc/%s/copyright, version %s:\n .\n' \
-      "$pkg" "$pkg" "$(dpkg-query -W -f='${Version}' "$pkg" | head -n1)"
+    printf '\nLicense: %s-notices\n' "$pkg"
+    printf ' /usr/share/doc/%s/copyright, version %s:\n .\n' "$pkg" \
+      "$(dpkg-query -W -f='${Version}' "$pkg" | head -n1)"
     awk '/^[ \t]*$/ { print " ."; next } { print " " $0 }' \
       "/usr/share/doc/$pkg/copyright"
   done
@@ -67,8 +69,9 @@ else
   doc=$stage/share/doc/pidrecord
   copyright '*bin/pidrecord' "$@" >"$doc/copyright"
   # The changelog's entries are signed by whoever the packager names.
-  awk -v m="$MAINTAINER" '/^ -- / { $0 = " -- " m substr($0, index($0, ">") + 1) }
-    1' "$src/CHANGELOG" >"$doc/changelog"
+  awk -v m="$MAINTAINER" '/^ -- / {
+    $0 = " -- " m substr($0, index($0, ">") + 1) } 1' "$src/CHANGELOG" \
+    >"$doc/changelog"
   normalise "$stage" bin/pidrecord
   tar --sort=name --format=gnu --mtime="@$epoch" --owner=0 --group=0 \
     --numeric-owner -C "$stage" -cf - bin share | gzip -9n >"$out/$name.tar.gz"

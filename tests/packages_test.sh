@@ -30,7 +30,8 @@ package_of() { # file: the Debian package that installed it
 listed=$(awk '{ print $2 }' $dist/SHA256SUMS | tr '\n' ' ')
 present=$(cd $dist && ls -- *.tar.gz *.deb *.zip | tr '\n' ' ')
 [ "$listed" = "$present" ] || fail "SHA256SUMS lists '$listed', not '$present'"
-(cd $dist && sha256sum -c --quiet SHA256SUMS) || fail "SHA256SUMS does not verify"
+(cd $dist && sha256sum -c --quiet SHA256SUMS) ||
+  fail "SHA256SUMS does not verify"
 
 # Members owned 0/0 with modes 0755 and 0644, whoever packed them.
 owners() { # listing lines "mode owner": the ones that are not as they must be
