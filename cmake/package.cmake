@@ -1,16 +1,12 @@
 # Run by CPack's External generator once the install tree is staged; the
 # packing itself is in package.sh, beside this file.
-if(CPACK_PIDRECORD_WINDOWS)
-  set(kind windows)
-else()
-  set(kind linux)
-endif()
 execute_process(
   COMMAND ${CMAKE_COMMAND} -E env
           SOURCE_DATE_EPOCH=${CPACK_PIDRECORD_EPOCH}
           "MAINTAINER=${CPACK_PIDRECORD_MAINTAINER}"
           "DESCRIPTION=${CPACK_PACKAGE_DESCRIPTION_SUMMARY}"
-          bash ${CPACK_PIDRECORD_SOURCE_DIR}/cmake/package.sh ${kind}
+          bash ${CPACK_PIDRECORD_SOURCE_DIR}/cmake/package.sh
+          ${CPACK_PIDRECORD_KIND}
           ${CPACK_TEMPORARY_DIRECTORY} ${CPACK_PIDRECORD_DIST_DIR}
           ${CPACK_PACKAGE_FILE_NAME} ${CPACK_PACKAGE_VERSION}
           ${CPACK_PIDRECORD_ARCH} ${CPACK_PIDRECORD_SOURCE_DIR}

@@ -83,7 +83,7 @@ else
   esac
   deb=$(mktemp -d)
   trap 'rm -rf "$deb"' EXIT
-  mkdir -p "$deb/usr" "$deb/DEBIAN" "$deb/usr/share/lintian/overrides"
+  mkdir -p "$deb/DEBIAN" "$deb/usr/share/lintian/overrides"
   cp -R "$stage/bin" "$stage/share" "$deb/usr"
   gzip -9n "$deb/usr/share/man/man1/pidrecord.1" \
     "$deb/usr/share/doc/pidrecord/changelog"
