@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # Checks what users install: the release TGZ and DEB for Linux on x86-64 and
 # 64-bit ARM and the ZIP for Windows, as the release, release-aarch64 and
-# windows workflows left them in build/dist,
-# their checksums, notices, owners, modes and hardening, lintian's verdict on
-# the DEBs, an install of the release build, and the manual page. Run from
-# the source tree after those workflows and the default one.
+# windows workflows left them in build/dist; their checksums, notices, owners,
+# modes and hardening, lintian's verdict on the DEBs, an install of the
+# release build, and the manual page. Run from the source tree after those
+# workflows and the default one.
 set -euo pipefail
 version=$(sed -n 's/^project(pidrecord VERSION \([0-9.]*\).*/\1/p' \
   CMakeLists.txt)
@@ -33,14 +33,6 @@ present=$(cd $dist && ls -- *.tar.gz *.deb *.zip | tr '\n' ' ')
 (cd $dist && sha256sum -c --quiet SHA256SUMS) ||
   fail "SHA256SUMS does not verify"
 
-# Members owned 0/0 with modes 0755 and 0644, whoever packed them.
-owners() { # listing lines "mode owner": the ones that are not as they must be
-  grep -vE '^(drwxr-xr-x|-rwxr-xr-x|-rw-r--r--) 0/0$' || true
-}
-bad=$(zipinfo "$zip" | awk '/^-/ { print $1 }' |
-  grep -vxE -- '-rw-r--r--|-rwxr-xr-x' || true)
-[ -z "$bad" ] || fail "$zip has members with modes $bad"
-
 lint=$(mandoc -T lint -W warning src/pidrecord.1 2>&1) || true
 [ -z "$lint" ] || fail "mandoc: $lint"
 
@@ -53,6 +45,11 @@ expect_files "cmake --install of build/release" \
   "$(cd "$work/prefix" && find . -type f | files)" "$linux"
 cmp -s "$work/prefix/bin/pidrecord" build/release/pidrecord ||
   fail "cmake --install of build/release installed another program"
+
+# Members owned 0/0 with modes 0755 and 0644, whoever packed them.
+owners() { # listing lines "mode owner": the ones that are not as they must be
+  grep -vE '^(drwxr-xr-x|-rwxr-xr-x|-rw-r--r--) 0/0$' || true
+}
 
 # What a release build for one architecture shipped, and how it was built.
 linux_release() { # arch, Debian arch, build dir, compiler, objdump, runner,
@@ -133,6 +130,9 @@ linux_release aarch64 arm64 build/release-aarch64 aarch64-linux-gnu-g++ \
 # program stripped, with its version, its manifest and its hardening.
 expect_files "$zip" "$(unzip -Z1 "$zip" | files)" \
   "COPYRIGHT.txt README.md pidrecord.exe pidrecord.html "
+bad=$(zipinfo "$zip" | awk '/^-/ { print $1 }' |
+  grep -vxE -- '-rw-r--r--|-rwxr-xr-x' || true)
+[ -z "$bad" ] || fail "$zip has members with modes $bad"
 unzip -q "$zip" -d "$work/zip"
 exe=$work/zip/pidrecord.exe
 cmp -s "$exe" build/windows/pidrecord.exe || fail "$zip holds another exe"
