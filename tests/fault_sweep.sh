@@ -27,7 +27,7 @@ scenarios=("checkpoint absent" "restore -1" "restore empty"
            "restore absent ENOENT")
 streams=("" "exec <&-" "exec >&-" "exec 2>&-" "exec <&- >&- 2>&-")
 
-runs=0 kept=0
+runs=0 kept=0 expect_err=
 bytes() { # the file's bytes in hex, or "absent"
   if [ -e "$1" ]; then od -An -tx1 "$1" | tr -d ' \n'; else echo absent; fi
 }
@@ -91,6 +91,8 @@ judge() {
   else
     [ "$got" = "$want" ] || why+=("restore changed the record to $got")
   fi
+  [ -z "$expect_err" ] || [ "$err" = "$expect_err" ] ||
+    why+=("standard error is not $expect_err")
   line=${err%$'\n'}
   if [[ -n $judged && $err != "$plain" &&
     $line =~ ^(fopen|fprintf|fclose)\ pidfile:\ (.*)$ ]] &&
@@ -153,6 +155,9 @@ done
 mkfifo fifo
 one_run checkpoint "$work/d" absent "ulimit -f 0" plain EFBIG ""
 one_run restore "$work/d" absent "exec 3<>fifo 2>fifo 3<&-" plain "" ""
+# An empty directory is refused; a program that took it would reach /pid,
+# which here is the private root's.
+expect_err=$'usage: pidrecord checkpoint|restore DIRECTORY\n'
 one_run checkpoint "" absent "" rooted "" ""
 one_run restore "" -1 "" rooted "" ""
 

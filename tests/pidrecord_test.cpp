@@ -67,8 +67,6 @@ TEST_F(Pidrecord, RefusedCommandLinesTouchNoFile) {
       {{}, kUsage},
       {{"checkpoint"}, kUsage},
       {{"restore"}, kUsage},
-      {{"checkpoint", ""}, kUsage},
-      {{"restore", ""}, kUsage},
       {{"Checkpoint", "DIR"}, "unknown action: Checkpoint\n"},
       {{"checkpoint ", "DIR"}, "unknown action: checkpoint \n"},
       {{"RESTORE", "DIR"}, "unknown action: RESTORE\n"},
