@@ -149,8 +149,12 @@ headers=$(x86_64-w64-mingw32-objdump -p "$exe")
 for flag in DYNAMIC_BASE HIGH_ENTROPY_VA NX_COMPAT; do
   grep -qw $flag <<<"$headers" || fail "$exe lacks $flag"
 done
-# The stack protector's guard is seeded through ADVAPI32.
-grep -q CryptGenRandom <<<"$headers" || fail "$exe has no stack protector"
+# The stack protector in our own code, with a guard seeded by rand_s.
+core=$(x86_64-w64-mingw32-nm build/windows/libpidrecord_core.a)
+[ "$(grep -c 'U __stack_chk_fail' <<<"$core")" -gt 0 ] ||
+  fail "build/windows/libpidrecord_core.a has no stack protector"
+[ "$(grep -c 'U __imp_rand_s' <<<"$core")" -gt 0 ] ||
+  fail "build/windows/libpidrecord_core.a does not seed the guard"
 size=$(stat -c %s "$exe")
 [ "$size" -le 65536 ] || fail "$exe is $size bytes"
 [ -z "$(x86_64-w64-mingw32-objdump -h "$exe" | grep -E '\.debug')" ] &&
