@@ -1,6 +1,7 @@
 # Runs the built executable as a caller would and checks status, standard
 # output, standard error and the record's bytes.
-# Set by the caller: PIDRECORD, EMULATOR (may be empty), WORK, WINDOWS.
+# Set by the caller: PIDRECORD, ERRORS (prints "NAME<tab>text" for each
+# error, with this C library's text), EMULATOR (may be empty), WORK, WINDOWS.
 # Each run works in a directory of its own under WORK, so that runs at once
 # do not meet.
 string(TIMESTAMP now "%s%f")
@@ -88,12 +89,31 @@ if(WINDOWS)
   set(saved "${WORK}")
   set(WORK "${WORK}/y/cwd")
   expect_run(0 "" checkpoint Y:)
+  # An empty directory is refused; taken, it would name the drive's root.
+  foreach(action checkpoint restore)
+    execute_process(COMMAND ${EMULATOR} ${PIDRECORD} ${action} ""
+                    WORKING_DIRECTORY "${WORK}"
+                    RESULT_VARIABLE got_status ERROR_VARIABLE got_err)
+    if(NOT got_status STREQUAL 1 OR NOT got_err MATCHES "^usage: ")
+      message(SEND_ERROR "${action} '': status '${got_status}', "
+              "stderr '${got_err}'; expected status 1 and the usage line")
+    endif()
+  endforeach()
   set(WORK "${saved}")
   expect_record("${WORK}/y/cwd/pid" "${record_hex}")
   if(EXISTS "${WORK}/y/pid")
-    message(SEND_ERROR "checkpoint Y: wrote the drive's root")
+    message(SEND_ERROR "a run on Y: wrote the drive's root")
   endif()
   file(REMOVE "$ENV{WINEPREFIX}/dosdevices/y:")
+
+  # A full device: the write fails, and is reported. Wine follows the
+  # host's symbolic link.
+  execute_process(COMMAND ${EMULATOR} ${ERRORS} OUTPUT_VARIABLE texts)
+  string(REGEX MATCH "ENOSPC\t([^\r\n]*)" found "${texts}")
+  file(MAKE_DIRECTORY "${WORK}/full")
+  file(CREATE_LINK /dev/full "${WORK}/full/pid" SYMBOLIC)
+  expect_run(1 "fclose pidfile: ${CMAKE_MATCH_1}${eol}" checkpoint
+             "${WORK}/full")
 
   # A fullwidth solidus is not mapped onto "/": the record never lands in a/b.
   file(MAKE_DIRECTORY "${WORK}/a/b")
