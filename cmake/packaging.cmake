@@ -1,32 +1,30 @@
-# What the release packages are made of and from: the time they carry, the
-# Maintainer, the libraries whose notices they quote. cmake/package.cmake and
-# package.sh pack them.
+# What the release packages are made of and from: the version and the time
+# they carry, the Maintainer, the libraries whose notices they quote, the keys
+# that sign them. cmake/package.cmake and package.sh pack them.
 
-# The release archives carry the time of the last commit, so that a rebuild
-# of one commit gives the same bytes anywhere; a tree without its git history
-# takes the time that signs the newest changelog entry.
-find_package(Git QUIET)
+# The release packages carry the time that signs the newest changelog entry,
+# as Debian's do, so that a rebuild of one commit gives the same bytes
+# anywhere, from a git checkout or an export; a SOURCE_DATE_EPOCH set by the
+# caller wins.
+find_program(PIDRECORD_PARSECHANGELOG dpkg-parsechangelog)
+if(NOT PIDRECORD_PARSECHANGELOG)
+  message(STATUS "dpkg-parsechangelog (dpkg-dev) not found: no packing")
+  return()
+endif()
+foreach(field Version Timestamp)
+  execute_process(
+    COMMAND ${PIDRECORD_PARSECHANGELOG} -l ${CMAKE_SOURCE_DIR}/CHANGELOG
+            -S ${field}
+    OUTPUT_VARIABLE ${field} OUTPUT_STRIP_TRAILING_WHITESPACE
+    COMMAND_ERROR_IS_FATAL ANY)
+endforeach()
+if(NOT Version STREQUAL PROJECT_VERSION)
+  message(FATAL_ERROR "CMakeLists.txt says version ${PROJECT_VERSION}, "
+          "the newest CHANGELOG entry ${Version}: make them agree")
+endif()
+set(epoch ${Timestamp})
 if(DEFINED ENV{SOURCE_DATE_EPOCH})
   set(epoch $ENV{SOURCE_DATE_EPOCH})
-elseif(GIT_FOUND AND EXISTS ${CMAKE_SOURCE_DIR}/.git)
-  execute_process(COMMAND ${GIT_EXECUTABLE} log -1 --format=%ct
-                  WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}
-                  OUTPUT_VARIABLE epoch OUTPUT_STRIP_TRAILING_WHITESPACE)
-else()
-  file(STRINGS ${CMAKE_SOURCE_DIR}/CHANGELOG signed REGEX "^ -- "
-       LIMIT_COUNT 1)
-  string(REGEX MATCH "([0-9]+) ([A-Z][a-z][a-z]) ([0-9]+) ([0-9]+):([0-9]+):"
-         signed "${signed}")
-  set(months Jan Feb Mar Apr May Jun Jul Aug Sep Oct Nov Dec)
-  list(FIND months ${CMAKE_MATCH_2} m)
-  # Days since 1970 of a date in the Gregorian calendar, with March as the
-  # first month so that a leap day ends the year.
-  math(EXPR y "${CMAKE_MATCH_3} - (11 - ${m}) / 10")
-  math(EXPR doy "(153 * ((${m} + 10) % 12) + 2) / 5 + ${CMAKE_MATCH_1} - 1")
-  math(EXPR days "${y} * 365 + ${y} / 4 - ${y} / 100 + ${y} / 400 + ${doy} \
-- 719468")
-  math(EXPR epoch "${days} * 86400 + ${CMAKE_MATCH_4} * 3600 \
-+ ${CMAKE_MATCH_5} * 60")
 endif()
 if(WIN32)
   # The linker stamps the executable with this time, not the current one.
@@ -47,6 +45,19 @@ set(CPACK_PIDRECORD_DIST_DIR ${PIDRECORD_DIST_DIR})
 set(CPACK_PIDRECORD_SOURCE_DIR ${CMAKE_SOURCE_DIR})
 set(CPACK_PIDRECORD_EPOCH ${epoch})
 set(CPACK_PIDRECORD_MAINTAINER ${PIDRECORD_MAINTAINER})
+# The owner's keys; unset, nothing is signed.
+set(PIDRECORD_MINISIGN_KEY "" CACHE FILEPATH
+    "minisign secret key without a password: signs SHA256SUMS")
+set(PIDRECORD_SIGNING_CERT "" CACHE FILEPATH
+    "PEM certificate chain: Authenticode signature of the Windows program")
+set(PIDRECORD_SIGNING_KEY "" CACHE FILEPATH
+    "PEM private key of PIDRECORD_SIGNING_CERT")
+set(PIDRECORD_TIMESTAMP_URL "" CACHE STRING
+    "Authenticode timestamp server; none if empty")
+set(CPACK_PIDRECORD_MINISIGN_KEY ${PIDRECORD_MINISIGN_KEY})
+set(CPACK_PIDRECORD_SIGNING_CERT ${PIDRECORD_SIGNING_CERT})
+set(CPACK_PIDRECORD_SIGNING_KEY ${PIDRECORD_SIGNING_KEY})
+set(CPACK_PIDRECORD_TIMESTAMP_URL ${PIDRECORD_TIMESTAMP_URL})
 set(CPACK_PIDRECORD_ARCH ${CMAKE_SYSTEM_PROCESSOR})
 if(WIN32)
   set(CPACK_PIDRECORD_KIND windows)
@@ -57,7 +68,7 @@ endif()
 # a toolchain that links another C library than the compiler's names it.
 set(libs libgcc.a)
 if(WIN32)
-  list(APPEND libs libmingwex.a libwinpthread.a libssp.a)
+  list(APPEND libs libmingwex.a libwinpthread.a)
 elseif(NOT PIDRECORD_LIBC)
   list(APPEND libs libc.a)
 endif()

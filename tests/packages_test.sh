@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Checks what users install: the release TGZ and DEB for Linux on x86-64 and
-# 64-bit ARM and the ZIP for Windows, as the release, release-aarch64 and
+# Checks what users install: the release TGZ, DEB and RPM for Linux on x86-64
+# and 64-bit ARM and the ZIP for Windows, with their SBOMs, as the release, release-aarch64 and
 # windows workflows left them in build/dist; their checksums, notices, owners,
 # modes and hardening, lintian's verdict on the DEBs, an install of the
 # release build, and the manual page. Run from the source tree after those
@@ -26,12 +26,35 @@ package_of() { # file: the Debian package that installed it
   dpkg -S "$(realpath -s "$1")" | sed 's/[:,].*//'
 }
 
-# Every package is listed in SHA256SUMS, and each matches it.
+# Every package and SBOM is listed in SHA256SUMS, and each matches it.
 listed=$(awk '{ print $2 }' $dist/SHA256SUMS | tr '\n' ' ')
-present=$(cd $dist && ls -- *.tar.gz *.deb *.zip | tr '\n' ' ')
+present=$(cd $dist && ls -- *.tar.gz *.deb *.rpm *.zip *.spdx.json |
+  tr '\n' ' ')
 [ "$listed" = "$present" ] || fail "SHA256SUMS lists '$listed', not '$present'"
 (cd $dist && sha256sum -c --quiet SHA256SUMS) ||
   fail "SHA256SUMS does not verify"
+
+# Beside each package its SBOM: SPDX 2.3, naming the C library linked in at
+# the version that dpkg reports, statically linked into the program.
+sbom() { # package, the C library's Debian package as dpkg names it
+  local doc=$dist/$1.spdx.json lib=${2%:*} v
+  v=$(dpkg-query -W -f='${Version}' "$2")
+  jq -e --arg lib "$lib" --arg v "$v" --arg file "$1" '
+    .spdxVersion == "SPDX-2.3" and .dataLicense == "CC0-1.0" and
+    .SPDXID == "SPDXRef-DOCUMENT" and .name == $file and
+    (.documentNamespace | startswith("https://")) and
+    (.creationInfo.created | test("^[0-9-]{10}T[0-9:]{8}Z$")) and
+    (.creationInfo.creators | length > 0) and
+    all(.packages[]; .name and .SPDXID and .downloadLocation) and
+    any(.packages[]; .name == "pidrecord" and .packageFileName == $file) and
+    any(.packages[]; .name == $lib and .versionInfo == $v and
+      (.externalRefs[0].referenceLocator | startswith("pkg:deb/debian/" +
+        $lib + "@"))) and
+    any(.relationships[]; .relationshipType == "STATIC_LINK" and
+      .spdxElementId == "SPDXRef-deb-" + $lib and
+      .relatedSpdxElement == "SPDXRef-pidrecord")' "$doc" >/dev/null ||
+    fail "$doc is not an SPDX 2.3 document naming $lib $v"
+}
 
 lint=$(mandoc -T lint -W warning src/pidrecord.1 2>&1) || true
 [ -z "$lint" ] || fail "mandoc: $lint"
@@ -55,6 +78,7 @@ owners() { # listing lines "mode owner": the ones that are not as they must be
 linux_release() { # arch, Debian arch, build dir, compiler, objdump, runner,
   # size limit in bytes
   local arch=$1 debarch=$2 build=$3 cxx=$4 objdump=$5 run=$6 limit=$7
+  local libc=musl-dev:$debarch
   local tgz=$dist/pidrecord-$version-linux-$arch.tar.gz
   local deb=$dist/pidrecord_${version}_$debarch.deb
   local exe=$work/$arch/usr/bin/pidrecord size headers record pkg
@@ -95,6 +119,21 @@ usr/share/man/man1/pidrecord.1.gz "
   ! grep -q INTERP <<<"$headers" || fail "$exe needs a dynamic loader"
   [ -z "$(readelf -S "$exe" | grep -E '\.symtab|\.debug|\.comment')" ] ||
     fail "$exe is not stripped"
+  # The RPM: the same program and documents, the notices as its license
+  # file, no dependencies, nothing from rpmlint but what its rc explains.
+  local rpm=$dist/pidrecord-$version-1.$arch.rpm
+  expect_files "$rpm" "$(rpm -qlp "$rpm" 2>/dev/null | grep -v /$ | files)" \
+    "/usr/bin/pidrecord /usr/$doc /usr/$doc/README.md /usr/$doc/changelog \
+/usr/share/licenses/pidrecord /usr/share/licenses/pidrecord/copyright \
+/usr/share/man/man1/pidrecord.1.bz2 "
+  [ -z "$(rpm -qp --requires "$rpm" 2>/dev/null | grep -v '^rpmlib(')" ] ||
+    fail "$rpm has dependencies"
+  rpmlint -r cmake/pidrecord.rpmlintrc "$rpm" >"$work/rpmlint" 2>&1 ||
+    fail "rpmlint $rpm: $(grep -E ': [EW]: ' "$work/rpmlint")"
+  sbom "$(basename "$tgz")" "$libc"
+  sbom "$(basename "$deb")" "$libc"
+  sbom "$(basename "$rpm")" "$libc"
+
   mkdir "$work/ckpt-$arch"
   $run "$exe" checkpoint "$work/ckpt-$arch" || fail "checkpoint with $exe: $?"
   $run "$exe" restore "$work/ckpt-$arch" || fail "restore with $exe: $?"
@@ -122,6 +161,18 @@ linux_release x86_64 amd64 build/release g++ objdump "" 65536
 linux_release aarch64 arm64 build/release-aarch64 aarch64-linux-gnu-g++ \
   aarch64-linux-gnu-objdump qemu-aarch64 98304
 
+# The x86-64 RPM installs into a scratch root, and works from there.
+root=$work/rpmroot
+rpm --root "$root" --initdb
+rpm --root "$root" --nodeps -i "$dist/pidrecord-$version-1.x86_64.rpm" \
+  2>/dev/null || fail "rpm -i pidrecord-$version-1.x86_64.rpm"
+mkdir "$root/ckpt"
+"$root/usr/bin/pidrecord" checkpoint "$root/ckpt" &&
+  "$root/usr/bin/pidrecord" restore "$root/ckpt" ||
+  fail "the RPM's program: status $?"
+[ "$(od -An -tx1 "$root/ckpt/pid" | tr -d ' \n')" = 2d310a ] ||
+  fail "the RPM's program wrote another record"
+
 # The glibc build honours _FORTIFY_SOURCE: its checked functions are linked.
 [ "$(nm build/default/pidrecord | grep -c __snprintf_chk)" -gt 0 ] ||
   fail "build/default/pidrecord is not fortified"
@@ -133,6 +184,7 @@ expect_files "$zip" "$(unzip -Z1 "$zip" | files)" \
 bad=$(zipinfo "$zip" | awk '/^-/ { print $1 }' |
   grep -vxE -- '-rw-r--r--|-rwxr-xr-x' || true)
 [ -z "$bad" ] || fail "$zip has members with modes $bad"
+sbom "$(basename "$zip")" mingw-w64-x86-64-dev
 unzip -q "$zip" -d "$work/zip"
 exe=$work/zip/pidrecord.exe
 cmp -s "$exe" build/windows/pidrecord.exe || fail "$zip holds another exe"

@@ -1,0 +1,53 @@
+# Sourced by package.sh: the RPM, from the staged tree. The program is
+# static, so it has no dependencies to find, and no build-id links.
+root=$tmp/rpmroot
+mkdir -p "$root/usr/share/licenses/pidrecord"
+cp -R "$stage/bin" "$stage/share" "$root/usr"
+# Compressed as rpmlint expects; man reads either.
+bzip2 -9 "$root/usr/share/man/man1/pidrecord.1"
+mv "$root/usr/share/doc/pidrecord/copyright" "$root/usr/share/licenses/pidrecord"
+normalise "$root" usr/bin/pidrecord
+cat >"$tmp/pidrecord.spec" <<END
+Name: pidrecord
+Version: $version
+Release: 1
+Summary: ${DESCRIPTION^}
+License: LicenseRef-none-chosen
+Group: Applications/System
+Packager: $MAINTAINER
+AutoReqProv: no
+
+%description
+$long_description
+
+%install
+cp -pR "$root/." "%{buildroot}"
+
+%files
+/usr/bin/pidrecord
+/usr/share/man/man1/pidrecord.1.bz2
+%dir /usr/share/doc/pidrecord
+%doc /usr/share/doc/pidrecord/README.md
+%doc /usr/share/doc/pidrecord/changelog
+%dir /usr/share/licenses/pidrecord
+%license /usr/share/licenses/pidrecord/copyright
+
+%changelog
+* $(date -u -d "@$epoch" '+%a %b %d %Y') $MAINTAINER - $version-1
+$(awk 'NR > 1 && /^ -- / { exit }
+  /^  \* / { sub(/^  \* /, "- "); print; next }
+  /^    / { sub(/^    /, "  "); print }' "$src/CHANGELOG")
+END
+rpmbuild -bb --quiet --target "$arch-linux" \
+  --define "_topdir $tmp/rpm" \
+  --define "_rpmfilename %%{NAME}-%%{VERSION}-%%{RELEASE}.%%{ARCH}.rpm" \
+  --define "_buildhost reproducible" \
+  --define "use_source_date_epoch_as_buildtime 1" \
+  --define "clamp_mtime_to_source_date_epoch 1" \
+  --define "_binary_payload w9.gzdio" \
+  --define "_build_id_links none" \
+  --define "debug_package %{nil}" \
+  --define "__os_install_post %{nil}" \
+  "$tmp/pidrecord.spec" >/dev/null
+cp "$tmp/rpm/RPMS/pidrecord-$version-1.$arch.rpm" "$out"
+made+=("pidrecord-$version-1.$arch.rpm")
