@@ -16,10 +16,19 @@ declare -A text=()
 while IFS=$'\t' read -r name msg; do text[$name]=$msg; done < <("$errors")
 [ ${#text[@]} -gt 0 ] || { echo "no errors from $errors" >&2; exit 1; }
 # A private root for runs that could reach the machine's /pid: the program
-# and whatever it loads, run there by unshare in a user namespace.
+# and whatever it loads, run there by unshare in a user namespace, or by
+# chroot where that is refused (as in a chroot) and we are root.
 mkdir root
 cp "$prog" root/pidrecord
 ldd "$prog" 2>/dev/null | grep -o '/[^ ]*' | xargs -r cp --parents -t root
+if unshare -r true 2>/dev/null; then
+  rooted=(unshare -r --root=root)
+elif [ "$(id -u)" = 0 ]; then
+  rooted=(chroot root)
+else
+  echo "no private root: unshare -r is refused and we are not root" >&2
+  exit 1
+fi
 
 # Every action on every record (with the error its plain run reports), and
 # the standard streams as callers may leave them.
@@ -34,9 +43,9 @@ bytes() { # the file's bytes in hex, or "absent"
 
 # One run: action, directory, record before (absent, empty or a line), a
 # shell command that sets up the streams or limits, how to run it (plain,
-# rooted in the private root, traced, or strace's inject argument), the errors one of whose texts a
-# failure line must carry, the line the same run gives with nothing injected.
-# Sets err.
+# rooted in the private root, traced, or strace's inject argument), the
+# errors one of whose texts a failure line must carry, the line the same run
+# gives with nothing injected. Sets err.
 one_run() {
   local action=$1 dir=$2 before=$3 setup=$4 inject=$5 errname=$6 plain=$7
   rm -rf d root/pid && mkdir d
@@ -48,7 +57,7 @@ one_run() {
   local cmd=("$prog" "$action" "$dir") want status
   case $inject in
   plain) ;;
-  rooted) cmd=(unshare -r --root=root /pidrecord "$action" "$dir") ;;
+  rooted) cmd=("${rooted[@]}" /pidrecord "$action" "$dir") ;;
   traced) cmd=(strace -qq -o trace "${cmd[@]}") ;;
   *) cmd=(strace -qq -o trace -e "inject=$inject" "${cmd[@]}") ;;
   esac
