@@ -13,7 +13,8 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work"
 declare -A text=()
-while IFS=$'\t' read -r name msg; do text[$name]=$msg; done < <("$errors")
+# Here-strings, not process substitution: a bare chroot may have no /dev/fd.
+while IFS=$'\t' read -r name msg; do text[$name]=$msg; done <<<"$("$errors")"
 [ ${#text[@]} -gt 0 ] || { echo "no errors from $errors" >&2; exit 1; }
 # A private root for runs that could reach the machine's /pid: the program
 # and whatever it loads, run there by unshare in a user namespace, or by
@@ -125,14 +126,14 @@ calls() { # the names of the system calls in a trace, one a line
 # What the C library does before the program's own work: everything that a
 # run with no arguments does before it writes the usage line.
 strace -qq -o trace "$prog" 2>/dev/null
-mapfile -t startup < <(calls trace | sed '/^write/,$d')
+mapfile -t startup <<<"$(calls trace | sed '/^write/,$d')"
 
 for s in "${scenarios[@]}"; do
   read -r action before fails <<<"$s"
   for setup in "${streams[@]}"; do
     one_run "$action" "$work/d" "$before" "$setup" traced "$fails" ""
     plain=$err
-    mapfile -t seen < <(calls trace)
+    mapfile -t seen <<<"$(calls trace)"
     declare -A when=()
     for ((i = 0; i < ${#seen[@]}; i++)); do
       c=${seen[i]}
