@@ -33,11 +33,23 @@ cd /root/pidrecord
 bash "/root/steps/$1" || { echo "FAIL: $(cat "/root/steps/$1")" >&2; exit 1; }
 END
 
-# Each step as the newcomer's root shell runs it, in the clone.
+# Each step as the newcomer's root shell runs it, in the clone, with /proc
+# mounted: mmdebstrap mounts none where it cannot tell that it may, as when
+# this runs in a chroot itself.
+cat >"$work/step" <<'END'
+root=$1 mounted=
+if ! mountpoint -q "$root/proc"; then
+  mount -t proc proc "$root/proc" && mounted=1
+fi
+chroot "$root" env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root \
+  bash /root/run "$2"
+status=$?
+[ -z "$mounted" ] || umount "$root/proc"
+exit $status
+END
 hooks=(--customize-hook="copy-in $work/pidrecord $work/steps $work/run /root")
 for f in "$work"/steps/*; do
-  hooks+=(--customize-hook="chroot \"\$1\" env -i \
-PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root bash /root/run ${f##*/}")
+  hooks+=(--customize-hook="bash $work/step \"\$1\" ${f##*/}")
 done
 shopt -s nullglob
 sources=$(grep -l bookworm /etc/apt/sources.list \
