@@ -34,12 +34,13 @@ bash "/root/steps/$1" || { echo "FAIL: $(cat "/root/steps/$1")" >&2; exit 1; }
 END
 
 # Each step as the newcomer's root shell runs it, in the clone, with /proc
-# mounted: mmdebstrap mounts none where it cannot tell that it may, as when
-# this runs in a chroot itself.
+# mounted: mmdebstrap mounts none where it finds it cannot, for one where
+# mount(8) is missing.
 cat >"$work/step" <<'END'
 root=$1 mounted=
 if ! mountpoint -q "$root/proc"; then
-  mount -t proc proc "$root/proc" && mounted=1
+  mount -t proc proc "$root/proc" || exit 1
+  mounted=1
 fi
 chroot "$root" env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root \
   bash /root/run "$2"
