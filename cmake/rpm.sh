@@ -7,7 +7,7 @@ cp -R "$stage/bin" "$stage/share" "$root/usr"
 bzip2 -9 "$root/usr/share/man/man1/pidrecord.1"
 mv "$root/usr/share/doc/pidrecord/copyright" "$root/usr/share/licenses/pidrecord"
 normalise "$root" usr/bin/pidrecord
-cat >"$tmp/pidrecord.spec" <<END
+cat >"$tmp/pidrecord.rpmbuild" <<END
 Name: pidrecord
 Version: $version
 Release: 1
@@ -48,6 +48,6 @@ rpmbuild -bb --quiet --target "$arch-linux" \
   --define "_build_id_links none" \
   --define "debug_package %{nil}" \
   --define "__os_install_post %{nil}" \
-  "$tmp/pidrecord.spec" >/dev/null
+  "$tmp/pidrecord.rpmbuild" >/dev/null
 cp "$tmp/rpm/RPMS/pidrecord-$version-1.$arch.rpm" "$out"
 made+=("pidrecord-$version-1.$arch.rpm")
