@@ -2,8 +2,8 @@
 # Packs a staged install tree into the release packages so that they are the
 # same bytes whoever packs them, wherever and whenever: times from
 # SOURCE_DATE_EPOCH, owners 0/0, modes 0755 and 0644, members sorted. Beside
-# each package goes its SBOM; then SHA256SUMS lists every package and SBOM in
-# OUTDIR, signed when a minisign key is named.
+# each package goes its SBOM; then SHA256SUMS lists the packages and SBOMs
+# of this version in OUTDIR, signed when a minisign key is named.
 # Usage: package.sh linux|windows STAGE OUTDIR NAME VERSION ARCH SOURCEDIR
 #        LIB...
 # LIB: the libraries linked into the program, whose notices go with it.
@@ -84,7 +84,9 @@ if [ "$kind" = windows ]; then
   copyright pidrecord.exe >"$stage/COPYRIGHT.txt"
   if [ -n "${SIGNING_CERT-}" ]; then
     # Signed at the packing time, so that the same key gives the same bytes.
+    # A key with a password is refused at configure; never prompt for one.
     osslsigncode sign -certs "$SIGNING_CERT" -key "$SIGNING_KEY" -h sha256 \
+      -readpass /dev/null \
       -time "$epoch" ${TIMESTAMP_URL:+-t "$TIMESTAMP_URL"} \
       -in "$stage/pidrecord.exe" -out "$tmp/signed.exe" >/dev/null
     mv "$tmp/signed.exe" "$stage/pidrecord.exe"
@@ -110,12 +112,18 @@ else
 fi
 for f in "${made[@]}"; do sbom "$f" >"$out/$f.spdx.json"; done
 
+# SHA256SUMS vouches for this version's packages alone, whatever else the
+# folder holds. A signature that fails leaves none beside it.
 cd "$out"
-find . -maxdepth 1 -type f \( -name '*.tar.gz' -o -name '*.deb' -o \
-  -name '*.rpm' -o -name '*.zip' -o -name '*.spdx.json' \) |
-  sed 's|^\./||' | sort | xargs sha256sum >SHA256SUMS
+listed=()
+for f in pidrecord-"$version"-linux-*.tar.gz pidrecord_"$version"_*.deb \
+  pidrecord-"$version"-1.*.rpm pidrecord-"$version"-win64.zip; do
+  [ ! -e "$f" ] || listed+=("$f" "$f.spdx.json")
+done
 rm -f SHA256SUMS.minisig
+printf '%s\n' "${listed[@]}" | sort | xargs sha256sum >SHA256SUMS
 if [ -n "${MINISIGN_KEY-}" ]; then
-  minisign -S -s "$MINISIGN_KEY" -m SHA256SUMS \
+  minisign -S -s "$MINISIGN_KEY" -m SHA256SUMS -x "$tmp/minisig" \
     -t "pidrecord $version, SOURCE_DATE_EPOCH $epoch" </dev/null >/dev/null
+  mv "$tmp/minisig" SHA256SUMS.minisig
 fi

@@ -8,16 +8,25 @@
 # caller wins.
 find_program(PIDRECORD_PARSECHANGELOG dpkg-parsechangelog)
 if(NOT PIDRECORD_PARSECHANGELOG)
-  message(STATUS "dpkg-parsechangelog (dpkg-dev) not found: no packing")
-  return()
+  message(FATAL_ERROR "dpkg-parsechangelog not found: packing reads the "
+          "version and date from CHANGELOG with it; install dpkg-dev")
 endif()
+# A new entry changes what is packed, so it configures again.
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
+             ${CMAKE_SOURCE_DIR}/CHANGELOG)
 foreach(field Version Timestamp)
   execute_process(
     COMMAND ${PIDRECORD_PARSECHANGELOG} -l ${CMAKE_SOURCE_DIR}/CHANGELOG
             -S ${field}
     OUTPUT_VARIABLE ${field} OUTPUT_STRIP_TRAILING_WHITESPACE
-    COMMAND_ERROR_IS_FATAL ANY)
+    ERROR_VARIABLE warnings COMMAND_ERROR_IS_FATAL ANY)
 endforeach()
+# dpkg-parsechangelog only warns of a missing trailer or a bad date.
+if(NOT Timestamp MATCHES "^[0-9]+$")
+  message(FATAL_ERROR "CHANGELOG: the newest entry has no trailer line with "
+          "a valid date (\" -- Name <address>  Day, DD Mon YYYY HH:MM:SS "
+          "+ZZZZ\"): ${warnings}")
+endif()
 if(NOT Version STREQUAL PROJECT_VERSION)
   message(FATAL_ERROR "CMakeLists.txt says version ${PROJECT_VERSION}, "
           "the newest CHANGELOG entry ${Version}: make them agree")
@@ -45,15 +54,45 @@ set(CPACK_PIDRECORD_DIST_DIR ${PIDRECORD_DIST_DIR})
 set(CPACK_PIDRECORD_SOURCE_DIR ${CMAKE_SOURCE_DIR})
 set(CPACK_PIDRECORD_EPOCH ${epoch})
 set(CPACK_PIDRECORD_MAINTAINER ${PIDRECORD_MAINTAINER})
-# The owner's keys; unset, nothing is signed.
+# The owner's keys; unset, nothing is signed. Checked here, so that a
+# release is signed whole or not at all, and never waits for a password.
 set(PIDRECORD_MINISIGN_KEY "" CACHE FILEPATH
     "minisign secret key without a password: signs SHA256SUMS")
 set(PIDRECORD_SIGNING_CERT "" CACHE FILEPATH
     "PEM certificate chain: Authenticode signature of the Windows program")
 set(PIDRECORD_SIGNING_KEY "" CACHE FILEPATH
-    "PEM private key of PIDRECORD_SIGNING_CERT")
+    "PEM private key of PIDRECORD_SIGNING_CERT, without a password")
 set(PIDRECORD_TIMESTAMP_URL "" CACHE STRING
     "Authenticode timestamp server; none if empty")
+if(NOT PIDRECORD_SIGNING_CERT STREQUAL "" AND PIDRECORD_SIGNING_KEY STREQUAL ""
+   OR PIDRECORD_SIGNING_CERT STREQUAL "" AND NOT PIDRECORD_SIGNING_KEY STREQUAL "")
+  message(FATAL_ERROR "set both PIDRECORD_SIGNING_CERT and "
+          "PIDRECORD_SIGNING_KEY, or neither")
+endif()
+foreach(var PIDRECORD_MINISIGN_KEY PIDRECORD_SIGNING_CERT PIDRECORD_SIGNING_KEY)
+  if(${var} STREQUAL "")
+    continue()
+  elseif(NOT EXISTS ${${var}} OR IS_DIRECTORY ${${var}})
+    message(FATAL_ERROR "${var}: no file ${${var}}")
+  endif()
+  # One that cannot be read stops configure here, by name.
+  file(STRINGS ${${var}} ${var}_head LIMIT_COUNT 2)
+endforeach()
+# The signing tools would prompt for a password, or fail after SHA256SUMS is
+# rewritten; a minisign key made with -W begins with "Ed", no KDF, "B2".
+if(NOT PIDRECORD_MINISIGN_KEY STREQUAL "")
+  if(NOT PIDRECORD_MINISIGN_KEY_head MATCHES ";RWQAAEIy")
+    message(FATAL_ERROR "${PIDRECORD_MINISIGN_KEY} is not a minisign secret "
+            "key without a password: remove it with minisign -C")
+  endif()
+endif()
+if(NOT PIDRECORD_SIGNING_KEY STREQUAL "")
+  file(STRINGS ${PIDRECORD_SIGNING_KEY} key REGEX "ENCRYPTED")
+  if(key)
+    message(FATAL_ERROR "${PIDRECORD_SIGNING_KEY} has a password: "
+            "remove it with openssl pkey")
+  endif()
+endif()
 set(CPACK_PIDRECORD_MINISIGN_KEY ${PIDRECORD_MINISIGN_KEY})
 set(CPACK_PIDRECORD_SIGNING_CERT ${PIDRECORD_SIGNING_CERT})
 set(CPACK_PIDRECORD_SIGNING_KEY ${PIDRECORD_SIGNING_KEY})

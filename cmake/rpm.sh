@@ -7,18 +7,32 @@ cp -R "$stage/bin" "$stage/share" "$root/usr"
 bzip2 -9 "$root/usr/share/man/man1/pidrecord.1"
 mv "$root/usr/share/doc/pidrecord/copyright" "$root/usr/share/licenses/pidrecord"
 normalise "$root" usr/bin/pidrecord
+# rpmbuild expands macros everywhere in a spec, so each % of the texts
+# pasted in is doubled to stand for itself.
+escape() { sed 's/%/%%/g'; }
+# Every CHANGELOG entry, signed by the packager as in the DEB.
+changelog() {
+  awk -v m="$MAINTAINER" '
+    /^[^ ]/ { v = $2; gsub(/[()]/, "", v); n = 0; next }
+    /^  \* / { sub(/^  \* /, "- "); body[++n] = $0; next }
+    /^    / { sub(/^    /, "  "); body[++n] = $0; next }
+    /^ -- / { split(substr($0, index($0, ">") + 3), d, /[ ,]+/)
+      printf "* %s %s %s %s %s - %s-1\n", d[1], d[3], d[2], d[4], m, v
+      for (i = 1; i <= n; i++) print body[i]
+      print "" }' "$src/CHANGELOG"
+}
 cat >"$tmp/pidrecord.rpmbuild" <<END
 Name: pidrecord
 Version: $version
 Release: 1
-Summary: ${DESCRIPTION^}
+Summary: $(escape <<<"${DESCRIPTION^}")
 License: LicenseRef-none-chosen
 Group: Applications/System
-Packager: $MAINTAINER
+Packager: $(escape <<<"$MAINTAINER")
 AutoReqProv: no
 
 %description
-$long_description
+$(escape <<<"$long_description")
 
 %install
 cp -pR "$root/." "%{buildroot}"
@@ -33,10 +47,7 @@ cp -pR "$root/." "%{buildroot}"
 %license /usr/share/licenses/pidrecord/copyright
 
 %changelog
-* $(date -u -d "@$epoch" '+%a %b %d %Y') $MAINTAINER - $version-1
-$(awk 'NR > 1 && /^ -- / { exit }
-  /^  \* / { sub(/^  \* /, "- "); print; next }
-  /^    / { sub(/^    /, "  "); print }' "$src/CHANGELOG")
+$(changelog | escape)
 END
 rpmbuild -bb --quiet --target "$arch-linux" \
   --define "_topdir $tmp/rpm" \

@@ -1,90 +1,159 @@
 # Sourced by package.sh: sbom FILE prints an SPDX 2.3 document for the
 # package FILE: the program, and each Debian package whose code is linked
-# into it statically, from the same query as the notices.
+# into it statically (pkgs, versions, debarchs), from the same query as the
+# notices. Built with jq, so that every value is escaped.
 
-# A Debian copyright file's license for all its files, where it is written
-# in the machine-readable format as an SPDX identifier; NOASSERTION if not.
-debian_license() { # package
-  local file=/usr/share/doc/$1/copyright id
-  head -n1 "$file" | grep -q '^Format: ' || { echo NOASSERTION; return; }
-  id=$(awk '/^Files: \*$/ { f = 1 } f && /^License:/ { print $2; exit }' \
-    "$file")
-  case $id in
-  MIT | ISC | Zlib | ZPL-2.1 | BSD-2-Clause | BSD-3-Clause | Apache-2.0)
-    echo "$id" ;;
-  *) echo NOASSERTION ;;
+# Letters, digits, "." and "-" only, as an SPDX identifier allows.
+spdx_id() { sed 's/[^A-Za-z0-9.-]/-/g' <<<"$1"; }
+
+# The SPDX identifier of one of Debian's short license names; nothing where
+# SPDX has none.
+spdx_license() { # name
+  local n=${1,,}
+  case $n in
+  mit | expat) echo MIT ;;
+  isc) echo ISC ;;
+  zlib) echo Zlib ;;
+  zpl-2.1) echo ZPL-2.1 ;;
+  apache-2.0) echo Apache-2.0 ;;
+  bsd-2-clause) echo BSD-2-Clause ;;
+  bsd-3-clause) echo BSD-3-Clause ;;
+  gpl-[0-9]* | lgpl-[0-9]*)
+    local family=${n%%-*} v=${n#*-} s=-only
+    if [[ $v == *+ ]]; then v=${v%+} s=-or-later; fi
+    [[ $v == *.* ]] || v+=.0
+    if [[ $v =~ ^[0-9]+\.[0-9]+$ ]]; then echo "${family^^}-$v$s"; fi ;;
   esac
 }
 
+# The License lines of a machine-readable copyright file: "F<TAB>name" for
+# each Files paragraph's, "T<TAB>name<TAB>text" for each with a text (its
+# lines joined by \037).
+license_lines() { # copyright file
+  awk -v OFS='\t' '
+    function end() {
+      if (name != "" && files) print "F", name
+      if (name != "" && text != "") print "T", name, text
+      name = ""; text = ""; files = 0; inlic = 0
+    }
+    /^[ \t]*$/ { end(); next }
+    /^Files:/ { files = 1 }
+    /^License:/ { name = $0; sub(/^License:[ \t]*/, "", name); inlic = 1
+      next }
+    /^[^ \t]/ { inlic = 0; next }
+    inlic { line = $0; sub(/^[ \t]/, "", line); if (line == ".") line = ""
+      text = text (text == "" ? "" : "\037") line }
+    END { end() }' "$1"
+}
+
+# The license that Debian's copyright file declares for a package, whole:
+# every Files paragraph's license, mapped to SPDX, joined by AND; a name that
+# SPDX lacks becomes a LicenseRef defined with Debian's text. Prints a JSON
+# object {expression, refs}; the expression is NOASSERTION where the file is
+# not machine-readable or a license line is beyond this mapping.
+debian_license() { # package
+  local file=/usr/share/doc/$1/copyright lines kind name part id op term
+  local terms=() refs=() parts
+  local -A known=() taken=()
+  if ! head -n1 "$file" | grep -q '^Format: '; then
+    echo '{"expression": "NOASSERTION", "refs": []}'
+    return
+  fi
+  lines=$(license_lines "$file")
+  while IFS=$'\t' read -r kind name; do
+    [ "$kind" = F ] || continue
+    # "A and B" and "A or B" are mapped; mixed ones, exceptions and lists
+    # are not.
+    if [[ $name == *" with "* || $name == *,* ||
+      ($name == *" and "* && $name == *" or "*) ]]; then
+      echo '{"expression": "NOASSERTION", "refs": []}'
+      return
+    fi
+    op=" AND "
+    [[ $name != *" or "* ]] || op=" OR "
+    parts=()
+    while read -r part; do
+      id=$(spdx_license "$part")
+      if [ -z "$id" ]; then
+        id=LicenseRef-$(spdx_id "$1-$part")
+        [ -n "${known[$id]-}" ] || refs+=("$id" "$part")
+        known[$id]=1
+      fi
+      parts+=("$id")
+    done < <(sed 's/ and \| or /\n/g' <<<"$name")
+    if [ "$op" = " OR " ]; then
+      term=$(printf ' OR %s' "${parts[@]}")
+      parts=("(${term# OR })")
+    fi
+    for term in "${parts[@]}"; do
+      [ -n "${taken[$term]-}" ] || terms+=("$term")
+      taken[$term]=1
+    done
+  done <<<"$lines"
+  jq -n --arg expr "$(printf '%s\n' "${terms[@]}")" \
+    --arg refs "$(printf '%s\n' "${refs[@]}")" --arg lines "$lines" \
+    --arg pkg "$1" '
+    def lines: rtrimstr("\n") | split("\n");
+    [$lines | lines | map(split("\t")) | .[] | select(.[0] == "T")] as $texts
+    | {expression: ($expr | lines | join(" AND ")),
+       refs: [$refs | lines | _nwise(2) | select(length == 2) | . as [$id, $n]
+         | {licenseId: $id, name: $n,
+            extractedText: ([$texts[] | select(.[1] == $n) | .[2]
+              | gsub("\u001f"; "\n")] | join("\n\n")
+              | if . == "" then "See /usr/share/doc/\($pkg)/copyright."
+                else . end)}]}'
+}
+
 sbom() { # package file
-  local i purl sep=""
-  cat <<END
-{
-  "spdxVersion": "SPDX-2.3",
-  "dataLicense": "CC0-1.0",
-  "SPDXID": "SPDXRef-DOCUMENT",
-  "name": "$1",
-  "documentNamespace": "https://spdx.org/spdxdocs/pidrecord-$version/$1",
-  "creationInfo": {
-    "created": "$(date -u -d "@$epoch" +%Y-%m-%dT%H:%M:%SZ)",
-    "creators": ["Tool: pidrecord-package.sh-$version"]
-  },
-  "packages": [
-    {
-      "name": "pidrecord",
-      "SPDXID": "SPDXRef-pidrecord",
-      "versionInfo": "$version",
-      "packageFileName": "$1",
-      "downloadLocation": "NOASSERTION",
-      "filesAnalyzed": false,
-      "licenseConcluded": "NOASSERTION",
-      "licenseDeclared": "LicenseRef-none-chosen",
-      "copyrightText": "NOASSERTION"
-    }
-END
+  local i components=()
   for i in "${!pkgs[@]}"; do
-    purl="pkg:deb/debian/${pkgs[i]}@$(sed 's/:/%3A/g; s/+/%2B/g' \
-      <<<"${versions[i]}")?arch=${debarchs[i]}"
-    cat <<END
-    ,{
-      "name": "${pkgs[i]}",
-      "SPDXID": "SPDXRef-deb-${pkgs[i]}",
-      "versionInfo": "${versions[i]}",
-      "downloadLocation": "NOASSERTION",
-      "filesAnalyzed": false,
-      "licenseConcluded": "NOASSERTION",
-      "licenseDeclared": "$(debian_license "${pkgs[i]}")",
-      "copyrightText": "NOASSERTION",
-      "externalRefs": [{
-        "referenceCategory": "PACKAGE-MANAGER",
-        "referenceType": "purl",
-        "referenceLocator": "$purl"
-      }]
-    }
-END
+    components+=("$(jq -n --arg name "${pkgs[i]}" --arg v "${versions[i]}" \
+      --arg arch "${debarchs[i]}" --arg id "SPDXRef-deb-$i-$(spdx_id "${pkgs[i]}")" \
+      --argjson license "$(debian_license "${pkgs[i]}")" '{
+        package: {
+          name: $name, SPDXID: $id, versionInfo: $v,
+          downloadLocation: "NOASSERTION", filesAnalyzed: false,
+          licenseConcluded: "NOASSERTION",
+          licenseDeclared: $license.expression,
+          copyrightText: "NOASSERTION",
+          externalRefs: [{
+            referenceCategory: "PACKAGE-MANAGER", referenceType: "purl",
+            referenceLocator: ("pkg:deb/debian/\($name | @uri)@\($v | @uri)" +
+              "?arch=\($arch)")}]},
+        refs: $license.refs}')")
   done
-  cat <<END
-  ],
-  "hasExtractedLicensingInfos": [{
-    "licenseId": "LicenseRef-none-chosen",
-    "name": "none chosen",
-    "extractedText": "The owner of pidrecord has not chosen a license for its own files yet."
-  }],
-  "relationships": [
-    {
-      "spdxElementId": "SPDXRef-DOCUMENT",
-      "relationshipType": "DESCRIBES",
-      "relatedSpdxElement": "SPDXRef-pidrecord"
-    }
-END
-  for i in "${!pkgs[@]}"; do
-    cat <<END
-    ,{
-      "spdxElementId": "SPDXRef-deb-${pkgs[i]}",
-      "relationshipType": "STATIC_LINK",
-      "relatedSpdxElement": "SPDXRef-pidrecord"
-    }
-END
-  done
-  printf '  ]\n}\n'
+  printf '%s\n' "${components[@]}" | jq -s --arg file "$1" \
+    --arg version "$version" --arg sha "$(sha256sum <"$out/$1" | cut -c1-64)" \
+    --arg created "$(date -u -d "@$epoch" +%Y-%m-%dT%H:%M:%SZ)" '{
+    spdxVersion: "SPDX-2.3",
+    dataLicense: "CC0-1.0",
+    SPDXID: "SPDXRef-DOCUMENT",
+    name: $file,
+    # The document describes these bytes, and only these.
+    documentNamespace: "https://spdx.org/spdxdocs/\($file)-sha256-\($sha)",
+    creationInfo: {
+      created: $created,
+      creators: ["Tool: pidrecord-package.sh-\($version)"]
+    },
+    packages: ([{
+      name: "pidrecord", SPDXID: "SPDXRef-pidrecord", versionInfo: $version,
+      packageFileName: $file, downloadLocation: "NOASSERTION",
+      filesAnalyzed: false,
+      checksums: [{algorithm: "SHA256", checksumValue: $sha}],
+      licenseConcluded: "NOASSERTION",
+      licenseDeclared: "LicenseRef-none-chosen", copyrightText: "NOASSERTION"
+    }] + map(.package)),
+    hasExtractedLicensingInfos: ([{
+      licenseId: "LicenseRef-none-chosen", name: "none chosen",
+      extractedText: "The owner of pidrecord has not chosen a license for its own files yet."
+    }] + [.[].refs[]]),
+    relationships: ([{
+      spdxElementId: "SPDXRef-DOCUMENT", relationshipType: "DESCRIBES",
+      relatedSpdxElement: "SPDXRef-pidrecord"
+    }] + map({
+      # The program links each component in, not the other way round.
+      spdxElementId: "SPDXRef-pidrecord", relationshipType: "STATIC_LINK",
+      relatedSpdxElement: .package.SPDXID
+    }))
+  }'
 }
