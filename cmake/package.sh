@@ -83,11 +83,12 @@ made=()
 if [ "$kind" = windows ]; then
   copyright pidrecord.exe >"$stage/COPYRIGHT.txt"
   if [ -n "${SIGNING_CERT-}" ]; then
-    # Signed at the packing time, so that the same key gives the same bytes.
-    # A key with a password is refused at configure; never prompt for one.
-    osslsigncode sign -certs "$SIGNING_CERT" -key "$SIGNING_KEY" -h sha256 \
-      -readpass /dev/null \
-      -time "$epoch" ${TIMESTAMP_URL:+-t "$TIMESTAMP_URL"} \
+    # Signed at the packing time, so that an RSA key without a timestamp
+    # server gives the same bytes. Configure refuses a key with a password;
+    # should one come all the same, fail rather than ask on the terminal,
+    # which setsid takes away.
+    setsid -w osslsigncode sign -certs "$SIGNING_CERT" -key "$SIGNING_KEY" \
+      -h sha256 -time "$epoch" ${TIMESTAMP_URL:+-t "$TIMESTAMP_URL"} \
       -in "$stage/pidrecord.exe" -out "$tmp/signed.exe" >/dev/null
     mv "$tmp/signed.exe" "$stage/pidrecord.exe"
   fi

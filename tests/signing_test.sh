@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Signing, proven with throwaway keys: packs the release and windows builds
 # again with a minisign key and a self-signed code-signing certificate, then
-# checks that minisign accepts SHA256SUMS, osslsigncode accepts the exe in
-# the ZIP, that exe works under Wine, and without its signature it is the
+# checks that minisign accepts SHA256SUMS, which vouches for this version
+# alone, osslsigncode accepts the exe in the ZIP, a second signing gives the
+# same bytes, that exe works under Wine, and without its signature it is the
 # unsigned exe byte for byte. Run from the source tree after the windows
 # workflow.
 set -euo pipefail
@@ -17,6 +18,9 @@ minisign -G -W -p "$keys/minisign.pub" -s "$keys/minisign.key" >/dev/null
 openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=throwaway" \
   -addext extendedKeyUsage=codeSigning -keyout "$keys/code.key" \
   -out "$keys/code.pem" 2>/dev/null
+# A package of another version left in the folder is none of this release's.
+mkdir "$dist"
+echo stale >"$dist/pidrecord_0.9.0_amd64.deb"
 for preset in release windows; do
   cmake --preset $preset -B "$work/$preset" --no-warn-unused-cli -DBUILD_TESTING=OFF \
     -DPIDRECORD_DIST_DIR="$dist" \
@@ -30,6 +34,12 @@ done
 minisign -V -q -p "$keys/minisign.pub" -m "$dist/SHA256SUMS" ||
   fail "minisign does not accept SHA256SUMS"
 (cd "$dist" && sha256sum -c --quiet SHA256SUMS) || fail "SHA256SUMS"
+! grep 0.9.0 "$dist/SHA256SUMS" || fail "SHA256SUMS vouches for 0.9.0"
+# The same RSA key, without a timestamp server, signs to the same bytes.
+cp "$dist"/pidrecord-*-win64.zip "$work/first.zip"
+(cd "$work/windows" && cpack >/dev/null)
+cmp -s "$dist"/pidrecord-*-win64.zip "$work/first.zip" ||
+  fail "signed again with the same key, the ZIP differs"
 unzip -q "$dist"/pidrecord-*-win64.zip pidrecord.exe -d "$work"
 exe=$work/pidrecord.exe
 osslsigncode verify -CAfile "$keys/code.pem" -in "$exe" >"$work/verify" 2>&1 ||

@@ -1,0 +1,90 @@
+#!/usr/bin/env bash
+# What configuring the packing takes from the tree and the owner's keys, in a
+# scratch copy of this tree: CHANGELOG's version and date, or a stop that
+# names it, also when it changes after configure; signing keys whole and
+# without a password, or a stop; the RPM's changelog as it was written, every
+# entry. Run from the source tree.
+set -euo pipefail
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+failures=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+src=$work/src keys=$work/keys
+mkdir "$src" "$keys"
+git ls-files | tar -cf - -T - | tar -xf - -C "$src"
+cp "$src/CHANGELOG" "$work/CHANGELOG"
+
+minisign -G -W -p "$keys/open.pub" -s "$keys/open.key" >/dev/null
+printf 'pw\npw\n' |
+  minisign -G -p "$keys/locked.pub" -s "$keys/locked.key" >/dev/null 2>&1
+openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=throwaway" \
+  -keyout "$keys/code.key" -out "$keys/code.pem" 2>/dev/null
+openssl pkey -in "$keys/code.key" -aes256 -passout pass:pw \
+  -out "$keys/locked.pem"
+# A PATH without dpkg-parsechangelog; CMake also looks in /usr/bin itself,
+# unless told not to.
+mkdir "$work/bin"
+for f in /usr/bin/*; do
+  [ "${f##*/}" = dpkg-parsechangelog ] || ln -s "$f" "$work/bin"
+done
+
+configure() { # extra cmake arguments: configures a fresh release build
+  rm -rf "$src/build"
+  (cd "$src" && cmake --preset release -DBUILD_TESTING=OFF "$@") \
+    >"$work/out" 2>&1
+}
+
+# Each case: what is wrong, the CHANGELOG trailer's sed edit or -, the PATH,
+# the cmake arguments; the stop must name what to mend.
+while IFS='|' read -r what edit path args named; do
+  cp "$work/CHANGELOG" "$src/CHANGELOG"
+  [ "$edit" = - ] || sed -i "$edit" "$src/CHANGELOG"
+  read -ra args <<<"${args//@/$keys/}"
+  if PATH=$path configure "${args[@]}"; then
+    fail "configure accepted $what"
+  elif ! grep -q "$named" "$work/out"; then
+    fail "configure refused $what without naming $named: $(tail -5 "$work/out")"
+  fi
+done <<END
+no trailer|/^ -- /d|$PATH||CHANGELOG
+a bad date|s/09 Dec/39 Dec/|$PATH||CHANGELOG
+no dpkg-parsechangelog|-|$work/bin|-DCMAKE_FIND_USE_CMAKE_SYSTEM_PATH=OFF|dpkg-dev
+a certificate alone|-|$PATH|-DPIDRECORD_SIGNING_CERT=@code.pem|PIDRECORD_SIGNING_KEY
+a key alone|-|$PATH|-DPIDRECORD_SIGNING_KEY=@code.key|PIDRECORD_SIGNING_CERT
+a missing minisign key|-|$PATH|-DPIDRECORD_MINISIGN_KEY=@none.key|none.key
+a missing signing key|-|$PATH|-DPIDRECORD_SIGNING_CERT=@code.pem -DPIDRECORD_SIGNING_KEY=@none.key|none.key
+a minisign key with a password|-|$PATH|-DPIDRECORD_MINISIGN_KEY=@locked.key|locked.key
+a signing key with a password|-|$PATH|-DPIDRECORD_SIGNING_CERT=@code.pem -DPIDRECORD_SIGNING_KEY=@locked.pem|locked.pem
+END
+
+# A CHANGELOG that changes after configure is read again by the build.
+cp "$work/CHANGELOG" "$src/CHANGELOG"
+configure -DPIDRECORD_MINISIGN_KEY="$keys/open.key" ||
+  fail "configure with good keys: $(tail -5 "$work/out")"
+sed -i '/^ -- /d' "$src/CHANGELOG"
+! cmake --build "$src/build/release" >/dev/null 2>&1 ||
+  fail "the build went on with a CHANGELOG that has no trailer"
+
+# The RPM's changelog: every entry, and text that rpmbuild would expand
+# shipped as written.
+cp "$work/CHANGELOG" "$src/CHANGELOG"
+sed -i '0,/^  \* /s//  * Uses 100%{?_libdir} of %(echo hi).\n&/' "$src/CHANGELOG"
+printf '\n%s\n\n%s\n\n%s\n' 'pidrecord (0.9.0) unstable; urgency=medium' \
+  '  * An older entry.' \
+  ' -- someone <someone@example.org>  Mon, 07 Dec 2026 12:00:00 +0000' \
+  >>"$src/CHANGELOG"
+if configure && cmake --build "$src/build/release" >/dev/null &&
+  (cd "$src" && cpack --preset release >/dev/null); then
+  log=$(rpm -qp --changelog "$src"/build/dist/*.x86_64.rpm 2>/dev/null)
+  grep -qxF -- '- Uses 100%{?_libdir} of %(echo hi).' <<<"$log" ||
+    fail "the RPM's changelog reads: $log"
+  [ "$(grep -c '^\* ' <<<"$log")" -eq 2 ] ||
+    fail "the RPM's changelog has not both entries: $log"
+  grep -q '^\* Mon Dec 07 2026 .* - 0\.9\.0-1$' <<<"$log" ||
+    fail "the RPM's changelog lacks the older entry: $log"
+else
+  fail "packing the changed CHANGELOG: $(tail -5 "$work/out")"
+fi
+
+echo "packaging: $failures failures"
+[ "$failures" -eq 0 ]
