@@ -1,9 +1,11 @@
-# Sourced by package.sh: the DEB, from the staged tree.
-case $arch in
-x86_64) debarch=amd64 ;;
-aarch64) debarch=arm64 ;;
-*) debarch=$arch ;;
-esac
+#!/usr/bin/env bash
+# The DEB, from the staged tree, as package.sh calls it.
+# Usage: deb.sh STAGE OUTFILE VERSION DEBIANARCH EPOCH
+# Environment: MAINTAINER, DESCRIPTION, LONG_DESCRIPTION.
+set -euo pipefail
+stage=$1 outfile=$2 version=$3 debarch=$4 epoch=$5
+tmp=$(mktemp -d)
+trap 'rm -rf "$tmp"' EXIT
 deb=$tmp/deb
 mkdir -p "$deb/DEBIAN" "$deb/usr/share/lintian/overrides"
 cp -R "$stage/bin" "$stage/share" "$deb/usr"
@@ -23,10 +25,8 @@ Installed-Size: $(du -sk --apparent-size "$deb/usr" | cut -f1)
 Section: utils
 Priority: optional
 Description: $DESCRIPTION
-$(sed 's/^/ /' <<<"$long_description")
+ ${LONG_DESCRIPTION//$'\n'/$'\n' }
 END
 (cd "$deb" && find usr -type f | sort | xargs md5sum) >"$deb/DEBIAN/md5sums"
-normalise "$deb" usr/bin/pidrecord
-dpkg-deb --root-owner-group -Zgzip -z9 --build "$deb" \
-  "$out/pidrecord_${version}_$debarch.deb" >/dev/null
-made+=("pidrecord_${version}_$debarch.deb")
+"$(dirname "$0")/normalise.sh" "$deb" usr/bin/pidrecord "$epoch"
+dpkg-deb --root-owner-group -Zgzip -z9 --build "$deb" "$outfile" >/dev/null

@@ -1,9 +1,9 @@
 # Linux release build: g++ against musl, linked as a static PIE, for
-# PIDRECORD_ARCH: x86_64 (the default) or aarch64, cross-built and run under
-# qemu. musl starts in a small fraction of glibc's instructions. Debian's
-# musl-gcc.specs drops the C++ include path and links a dynamic PIE, so the
-# C library's headers, start files and archive are named here; the program
-# needs nothing of the C++ library.
+# PIDRECORD_ARCH, a row of cmake/architectures: x86_64 by default; another
+# is cross-built and run under qemu. musl starts in a small fraction of
+# glibc's instructions. Debian's musl-gcc.specs drops the C++ include path
+# and links a dynamic PIE, so the C library's headers, start files and
+# archive are named here; the program needs nothing of the C++ library.
 if(NOT PIDRECORD_ARCH)
   set(PIDRECORD_ARCH x86_64)
 endif()
@@ -11,20 +11,23 @@ endif()
 list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES PIDRECORD_ARCH)
 set(CMAKE_SYSTEM_NAME Linux)
 set(CMAKE_SYSTEM_PROCESSOR ${PIDRECORD_ARCH})
+include(${CMAKE_CURRENT_LIST_DIR}/architectures.cmake)
+pidrecord_architecture(${PIDRECORD_ARCH})
 cmake_host_system_information(RESULT host QUERY OS_PLATFORM)
 if(PIDRECORD_ARCH STREQUAL host)
   set(CMAKE_CXX_COMPILER g++)
 else()
-  set(CMAKE_CXX_COMPILER ${PIDRECORD_ARCH}-linux-gnu-g++)
-  find_program(PIDRECORD_QEMU qemu-${PIDRECORD_ARCH} REQUIRED)
-  set(CMAKE_CROSSCOMPILING_EMULATOR ${PIDRECORD_QEMU})
+  set(CMAKE_CXX_COMPILER ${PIDRECORD_TRIPLET}-g++)
+  find_program(PIDRECORD_QEMU_PATH ${PIDRECORD_QEMU} REQUIRED)
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${PIDRECORD_QEMU_PATH})
 endif()
 
-set(musl_include /usr/include/${PIDRECORD_ARCH}-linux-musl)
-set(musl_lib /usr/lib/${PIDRECORD_ARCH}-linux-musl)
+set(musl_include /usr/include/${PIDRECORD_MUSL})
+set(musl_lib /usr/lib/${PIDRECORD_MUSL})
 set(PIDRECORD_LIBC ${musl_lib}/libc.a)
 if(NOT EXISTS ${musl_lib}/rcrt1.o)
-  message(FATAL_ERROR "musl for ${PIDRECORD_ARCH} not found: see the README")
+  message(FATAL_ERROR "musl for ${PIDRECORD_ARCH} not found: run "
+          "./prerequisites.sh with the preset's name")
 endif()
 execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=crtbeginS.o
                 OUTPUT_VARIABLE crtbegin OUTPUT_STRIP_TRAILING_WHITESPACE)

@@ -4,15 +4,15 @@
 # SOURCE_DATE_EPOCH, owners 0/0, modes 0755 and 0644, members sorted. Beside
 # each package goes its SBOM; then SHA256SUMS lists the packages and SBOMs
 # of this version in OUTDIR, signed when a minisign key is named.
-# Usage: package.sh linux|windows STAGE OUTDIR NAME VERSION ARCH SOURCEDIR
-#        LIB...
-# LIB: the libraries linked into the program, whose notices go with it.
+# Usage: package.sh linux|windows STAGE OUTDIR VERSION CPU SOURCEDIR LIB...
+# CPU: a row of cmake/architectures, for linux. LIB: the libraries linked
+# into the program, whose notices go with it.
 # Environment: SOURCE_DATE_EPOCH, MAINTAINER, DESCRIPTION; optional:
 # MINISIGN_KEY (secret key file without a password), SIGNING_CERT and
 # SIGNING_KEY (PEM files: Authenticode for the exe), TIMESTAMP_URL.
 set -euo pipefail
-kind=$1 stage=$2 out=$3 name=$4 version=$5 arch=$6 src=$7
-shift 7
+kind=$1 stage=$2 out=$3 version=$4 cpu=$5 src=$6
+shift 6
 export LC_ALL=C TZ=UTC
 epoch=$SOURCE_DATE_EPOCH
 here=$(dirname "$0")
@@ -20,16 +20,33 @@ mkdir -p "$out"
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 
+# The one place that names the artifacts: of a kind, for a version and an
+# architecture in that kind's terms, which may be a pattern.
+artifact() { # tgz|deb|rpm|zip, version, architecture
+  case $1 in
+  tgz) echo "pidrecord-$2-linux-$3.tar.gz" ;;
+  deb) echo "pidrecord_$2_$3.deb" ;;
+  rpm) echo "pidrecord-$2-1.$3.rpm" ;;
+  zip) echo "pidrecord-$2-win64.zip" ;;
+  esac
+}
+arch_name() { # column: this CPU's entry in that column of cmake/architectures
+  awk -v cpu="$cpu" -v name="$1" '
+    /^# cpu / { for (i = 2; i <= NF; i++) if ($i == name) c = i - 1 }
+    $1 == cpu { print $c }' "$here/architectures"
+}
+
 # The Debian packages that the linked libraries came from, and their
 # versions: what the notices quote and the SBOMs name.
-pkgs=() versions=() debarchs=()
+pkgs=() components=()
 for lib; do
   # "name" or, where several architectures are installed, "name:arch"
   qualified=$(dpkg -S "$(realpath -s "$lib")" | sed 's/[,]* .*//; s/:$//')
   [[ " ${pkgs[*]} " == *" ${qualified%:*} "* ]] && continue
   pkgs+=("${qualified%:*}")
-  versions+=("$(dpkg-query -W -f='${Version}' "$qualified")")
-  debarchs+=("$(dpkg-query -W -f='${Architecture}' "$qualified")")
+  components+=("${qualified%:*}"
+    "$(dpkg-query -W -f='${Version}' "$qualified")"
+    "$(dpkg-query -W -f='${Architecture}' "$qualified")")
 done
 
 # A machine-readable copyright file: the project's own files, then the full
@@ -59,26 +76,18 @@ END
   for i in "${!pkgs[@]}"; do
     printf '\nLicense: %s-notices\n' "${pkgs[i]}"
     printf ' /usr/share/doc/%s/copyright, version %s:\n .\n' "${pkgs[i]}" \
-      "${versions[i]}"
+      "${components[3 * i + 1]}"
     awk '/^[ \t]*$/ { print " ."; next } { print " " $0 }' \
       "/usr/share/doc/${pkgs[i]}/copyright"
   done
 }
 
-normalise() { # tree, its executable: fixed modes and times
-  find "$1" -type d -exec chmod 0755 {} +
-  find "$1" -type f -exec chmod 0644 {} +
-  chmod 0755 "$1/$2"
-  find "$1" -exec touch -h -d "@$epoch" {} +
-}
-
-long_description='pidrecord handles the two steps of a checkpoint/restore scheme for a
+export LONG_DESCRIPTION='pidrecord handles the two steps of a checkpoint/restore scheme for a
 checkpoint directory. "pidrecord checkpoint DIR" writes a one-line pid
 record, the file DIR/pid; "pidrecord restore DIR" reads it back and checks
 that an integer can be read from it. The outcome is the exit status and at
 most one line on standard error.'
 
-. "$here/sbom.sh"
 made=()
 if [ "$kind" = windows ]; then
   copyright pidrecord.exe >"$stage/COPYRIGHT.txt"
@@ -92,11 +101,12 @@ if [ "$kind" = windows ]; then
       -in "$stage/pidrecord.exe" -out "$tmp/signed.exe" >/dev/null
     mv "$tmp/signed.exe" "$stage/pidrecord.exe"
   fi
-  normalise "$stage" pidrecord.exe
-  rm -f "$out/$name.zip"
+  "$here/normalise.sh" "$stage" pidrecord.exe "$epoch"
+  zip=$(artifact zip "$version")
+  rm -f "$out/$zip"
   (cd "$stage" && find . -type f | sed 's|^\./||' | sort |
-    zip -X -D -9 -q "$out/$name.zip" -@)
-  made+=("$name.zip")
+    zip -X -D -9 -q "$out/$zip" -@)
+  made+=("$zip")
 else
   doc=$stage/share/doc/pidrecord
   copyright '*bin/pidrecord' >"$doc/copyright"
@@ -104,21 +114,28 @@ else
   awk -v m="$MAINTAINER" '/^ -- / {
     $0 = " -- " m substr($0, index($0, ">") + 1) } 1' "$src/CHANGELOG" \
     >"$doc/changelog"
-  normalise "$stage" bin/pidrecord
+  "$here/normalise.sh" "$stage" bin/pidrecord "$epoch"
+  tgz=$(artifact tgz "$version" "$cpu")
   tar --sort=name --format=gnu --mtime="@$epoch" --owner=0 --group=0 \
-    --numeric-owner -C "$stage" -cf - bin share | gzip -9n >"$out/$name.tar.gz"
-  made+=("$name.tar.gz")
-  . "$here/deb.sh"
-  . "$here/rpm.sh"
+    --numeric-owner -C "$stage" -cf - bin share | gzip -9n >"$out/$tgz"
+  deb=$(artifact deb "$version" "$(arch_name debian)")
+  rpm=$(artifact rpm "$version" "$(arch_name rpm)")
+  "$here/deb.sh" "$stage" "$out/$deb" "$version" "$(arch_name debian)" "$epoch"
+  "$here/rpm.sh" "$stage" "$out/$rpm" "$version" "$(arch_name rpm)" "$epoch" \
+    "$src/CHANGELOG"
+  made+=("$tgz" "$deb" "$rpm")
 fi
-for f in "${made[@]}"; do sbom "$f" >"$out/$f.spdx.json"; done
+for f in "${made[@]}"; do
+  "$here/sbom.sh" "$out/$f" "$version" "$epoch" "${components[@]}" \
+    >"$out/$f.spdx.json"
+done
 
 # SHA256SUMS vouches for this version's packages alone, whatever else the
 # folder holds. A signature that fails leaves none beside it.
 cd "$out"
 listed=()
-for f in pidrecord-"$version"-linux-*.tar.gz pidrecord_"$version"_*.deb \
-  pidrecord-"$version"-1.*.rpm pidrecord-"$version"-win64.zip; do
+for f in $(artifact tgz "$version" '*') $(artifact deb "$version" '*') \
+  $(artifact rpm "$version" '*') $(artifact zip "$version"); do
   [ ! -e "$f" ] || listed+=("$f" "$f.spdx.json")
 done
 rm -f SHA256SUMS.minisig

@@ -1,7 +1,11 @@
-# Sourced by package.sh: sbom FILE prints an SPDX 2.3 document for the
-# package FILE: the program, and each Debian package whose code is linked
-# into it statically (pkgs, versions, debarchs), from the same query as the
-# notices. Built with jq, so that every value is escaped.
+#!/usr/bin/env bash
+# Prints an SPDX 2.3 document for a package: the program, and each Debian
+# package whose code is linked into it statically, as package.sh finds them
+# for the notices. Built with jq, so that every value is escaped.
+# Usage: sbom.sh FILE VERSION EPOCH [DEBIANPACKAGE ITSVERSION ITSARCH]...
+set -euo pipefail
+file=$1 version=$2 epoch=$3
+shift 3
 
 # Letters, digits, "." and "-" only, as an SPDX identifier allows.
 spdx_id() { sed 's/[^A-Za-z0-9.-]/-/g' <<<"$1"; }
@@ -104,12 +108,11 @@ debian_license() { # package
                 else . end)}]}'
 }
 
-sbom() { # package file
-  local i components=()
-  for i in "${!pkgs[@]}"; do
-    components+=("$(jq -n --arg name "${pkgs[i]}" --arg v "${versions[i]}" \
-      --arg arch "${debarchs[i]}" --arg id "SPDXRef-deb-$i-$(spdx_id "${pkgs[i]}")" \
-      --argjson license "$(debian_license "${pkgs[i]}")" '{
+components=()
+while [ $# -gt 0 ]; do
+  components+=("$(jq -n --arg name "$1" --arg v "$2" --arg arch "$3" \
+    --arg id "SPDXRef-deb-${#components[@]}-$(spdx_id "$1")" \
+    --argjson license "$(debian_license "$1")" '{
         package: {
           name: $name, SPDXID: $id, versionInfo: $v,
           downloadLocation: "NOASSERTION", filesAnalyzed: false,
@@ -121,10 +124,11 @@ sbom() { # package file
             referenceLocator: ("pkg:deb/debian/\($name | @uri)@\($v | @uri)" +
               "?arch=\($arch)")}]},
         refs: $license.refs}')")
-  done
-  printf '%s\n' "${components[@]}" | jq -s --arg file "$1" \
-    --arg version "$version" --arg sha "$(sha256sum <"$out/$1" | cut -c1-64)" \
-    --arg created "$(date -u -d "@$epoch" +%Y-%m-%dT%H:%M:%SZ)" '{
+  shift 3
+done
+printf '%s\n' "${components[@]}" | jq -s --arg file "${file##*/}" \
+  --arg version "$version" --arg sha "$(sha256sum <"$file" | cut -c1-64)" \
+  --arg created "$(date -u -d "@$epoch" +%Y-%m-%dT%H:%M:%SZ)" '{
     spdxVersion: "SPDX-2.3",
     dataLicense: "CC0-1.0",
     SPDXID: "SPDXRef-DOCUMENT",
@@ -156,4 +160,3 @@ sbom() { # package file
       relatedSpdxElement: .package.SPDXID
     }))
   }'
-}

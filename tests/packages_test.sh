@@ -85,14 +85,10 @@ sbom_check() { # SBOM, the file it describes, component...
   done
 }
 # A name that no identifier may hold, in a document made as a package's is.
-(
-  . cmake/sbom.sh
-  pkgs=(libstdc++-12-dev) versions=("$(dpkg-query -W -f='${Version}' \
-    libstdc++-12-dev)") debarchs=(amd64) epoch=0
-  out=$work
-  echo test >"$work/plus.tar.gz"
-  sbom plus.tar.gz >"$work/plus.spdx.json"
-)
+echo test >"$work/plus.tar.gz"
+cmake/sbom.sh "$work/plus.tar.gz" "$version" 0 libstdc++-12-dev \
+  "$(dpkg-query -W -f='${Version}' libstdc++-12-dev)" amd64 \
+  >"$work/plus.spdx.json"
 sbom_check "$work/plus.spdx.json" "$work/plus.tar.gz" libstdc++-12-dev=
 lint=$(mandoc -T lint -W warning src/pidrecord.1 2>&1) || true
 [ -z "$lint" ] || fail "mandoc: $lint"
@@ -113,9 +109,13 @@ owners() { # listing lines "mode owner": the ones that are not as they must be
 }
 
 # What a release build for one architecture shipped, and how it was built.
-linux_release() { # arch, Debian arch, build dir, compiler, objdump, runner,
-  # size limit in bytes
-  local arch=$1 debarch=$2 build=$3 cxx=$4 objdump=$5 run=$6 limit=$7
+linux_release() { # CPU (a row of cmake/architectures), build dir, size
+  # limit in bytes
+  local arch=$1 build=$2 limit=$3 debarch triplet run marker
+  read -r debarch triplet run marker <<<"$(awk -v cpu="$arch" \
+    '$1 == cpu { print $2, $4, $6, $8 }' cmake/architectures)"
+  [ "$run" != - ] || run=
+  local cxx=$triplet-g++ objdump=$triplet-objdump
   local tgz=$dist/pidrecord-$version-linux-$arch.tar.gz
   local deb=$dist/pidrecord_${version}_$debarch.deb
   local exe=$work/$arch/usr/bin/pidrecord size headers record pkg
@@ -187,8 +187,6 @@ usr/share/man/man1/pidrecord.1.gz "
   grep -q 'FLAGS.*BIND_NOW' <<<"$headers" || fail "$exe is not BIND_NOW"
   grep -E 'GNU_STACK.* RW ' <<<"$headers" >/dev/null ||
     fail "$exe has an executable stack"
-  local marker=endbr64
-  [ "$arch" != aarch64 ] || marker=paciasp
   # (grep -q would stop reading early, and pipefail take that as failure.)
   local core=$build/libpidrecord_core.a
   [ "$($objdump -d "$core" | grep -c "$marker")" -gt 0 ] ||
@@ -196,10 +194,9 @@ usr/share/man/man1/pidrecord.1.gz "
   [ "$(nm "$core" | grep -c 'U __stack_chk_fail')" -gt 0 ] ||
     fail "$core has no stack protector"
 }
-linux_release x86_64 amd64 build/release g++ objdump "" 65536
+linux_release x86_64 build/release 65536
 # 64-bit ARM: the linker's default page size, 64 KiB, makes it larger.
-linux_release aarch64 arm64 build/release-aarch64 aarch64-linux-gnu-g++ \
-  aarch64-linux-gnu-objdump qemu-aarch64 98304
+linux_release aarch64 build/release-aarch64 98304
 
 # The x86-64 RPM installs into a scratch root, and works from there.
 root=$work/rpmroot

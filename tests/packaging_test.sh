@@ -11,7 +11,8 @@ failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 src=$work/src keys=$work/keys
 mkdir "$src" "$keys"
-git ls-files | tar -cf - -T - | tar -xf - -C "$src"
+git ls-files --cached --others --exclude-standard | tar -cf - -T - |
+  tar -xf - -C "$src"
 cp "$src/CHANGELOG" "$work/CHANGELOG"
 
 minisign -G -W -p "$keys/open.pub" -s "$keys/open.key" >/dev/null

@@ -1,0 +1,16 @@
+# pidrecord_architecture(CPU): sets PIDRECORD_<COLUMN> (DEBIAN, RPM, TRIPLET,
+# MUSL, QEMU, CFI, MARKER) from CPU's row of the table beside this file.
+function(pidrecord_architecture cpu)
+  file(STRINGS ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/architectures rows
+       REGEX "^${cpu} ")
+  if(NOT rows)
+    message(FATAL_ERROR "no architecture ${cpu} in cmake/architectures")
+  endif()
+  string(REGEX REPLACE " +" ";" row "${rows}")
+  set(i 1)
+  foreach(column DEBIAN RPM TRIPLET MUSL QEMU CFI MARKER)
+    list(GET row ${i} value)
+    set(PIDRECORD_${column} ${value} PARENT_SCOPE)
+    math(EXPR i "${i} + 1")
+  endforeach()
+endfunction()
