@@ -14,7 +14,7 @@ endif()
 # A new entry changes what is packed, so it configures again.
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
              ${CMAKE_SOURCE_DIR}/CHANGELOG)
-foreach(field Version Timestamp)
+foreach(field Version Timestamp Maintainer)
   execute_process(
     COMMAND ${PIDRECORD_PARSECHANGELOG} -l ${CMAKE_SOURCE_DIR}/CHANGELOG
             -S ${field}
@@ -41,8 +41,9 @@ if(WIN32)
     "${CMAKE_COMMAND};-E;env;SOURCE_DATE_EPOCH=${epoch}")
 endif()
 
-set(PIDRECORD_MAINTAINER "pidrecord developers <pidrecord@localhost>"
-    CACHE STRING "Maintainer field of the DEB: name <address>")
+set(PIDRECORD_MAINTAINER "${Maintainer}" CACHE STRING
+    "The packages' Maintainer, name <address>: by default whoever signed the \
+newest CHANGELOG entry")
 # CPack's own archives take owners and modes from the packer's account and
 # umask; the packing script sets them.
 set(CPACK_GENERATOR External)

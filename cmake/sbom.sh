@@ -8,7 +8,7 @@ file=$1 version=$2 epoch=$3
 shift 3
 
 # Letters, digits, "." and "-" only, as an SPDX identifier allows.
-spdx_id() { sed 's/[^A-Za-z0-9.-]/-/g' <<<"$1"; }
+spdx_id() { echo "${1//[^A-Za-z0-9.-]/-}"; }
 
 # The SPDX identifier of one of Debian's short license names; nothing where
 # SPDX has none.
@@ -84,7 +84,8 @@ debian_license() { # package
         known[$id]=1
       fi
       parts+=("$id")
-    done < <(sed 's/ and \| or /\n/g' <<<"$name")
+    part=${name// and /$'\n'}
+    done <<<"${part// or /$'\n'}"
     if [ "$op" = " OR " ]; then
       term=$(printf ' OR %s' "${parts[@]}")
       parts=("(${term# OR })")

@@ -11,7 +11,7 @@ prog=$(realpath "$1")
 errors=$(realpath "$2")
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-cd "$work"
+cd "$work" || exit
 declare -A text=()
 # Here-strings, not process substitution: a bare chroot may have no /dev/fd.
 while IFS=$'\t' read -r name msg; do text[$name]=$msg; done <<<"$("$errors")"
@@ -65,9 +65,9 @@ one_run() {
   want=$(bytes d/pid)
   rm -f trace
   # Standard error through a pipe, which no file-size limit applies to.
-  (exec 2>&1 >out && eval "$setup" && exec "${cmd[@]}") | cat >err
+  (exec 2>&1 >out && eval "$setup" && exec "${cmd[@]}") | cat >stderr
   status=${PIPESTATUS[0]}
-  IFS= read -r -d '' err <err
+  IFS= read -r -d '' err <stderr
   judge
 }
 
@@ -79,7 +79,7 @@ carries() { # text, error names: whether the text is one of theirs
 }
 
 judge() {
-  local why=() got line
+  local why=() got line names
   got=$(bytes d/pid)
   [[ $status == [01] ]] || why+=("status $status")
   [ ! -s out ] || why+=("wrote to standard output")
@@ -104,9 +104,10 @@ judge() {
   [ -z "$expect_err" ] || [ "$err" = "$expect_err" ] ||
     why+=("standard error is not $expect_err")
   line=${err%$'\n'}
+  read -ra names <<<"$errname"
   if [[ -n $judged && $err != "$plain" &&
     $line =~ ^(fopen|fprintf|fclose)\ pidfile:\ (.*)$ ]] &&
-    ! carries "${BASH_REMATCH[2]}" $errname; then
+    ! carries "${BASH_REMATCH[2]}" "${names[@]}"; then
     why+=("the line does not carry the text of ${errname:-no error}")
   fi
   runs=$((runs + 1))

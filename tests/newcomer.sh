@@ -1,28 +1,25 @@
 #!/usr/bin/env bash
 # A newcomer's machine: a bare Debian 12, made with mmdebstrap from this
-# machine's apt sources, gets a clone of this tree and runs, under env -i, the
-# README's prerequisites line and then its two commands, read from the README
-# as a newcomer would paste them. Fails naming the command that failed.
+# machine's apt sources, gets a clone of this tree and runs, under env -i,
+# the README's two commands, read from the README as a newcomer would paste
+# them, and nothing before them: each installs what it needs. Fails naming
+# the command that failed.
 # Usage: tests/newcomer.sh [COMMAND]
-# COMMAND, if given, runs in the clone after those three instead (for
-# example "bash .ci/run").
+# COMMAND, if given, runs in the clone after those two (for example
+# "bash .ci/run").
 set -euo pipefail
 cd "$(dirname "$0")/.."
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-# The README's shell blocks, one command each: the first two are its
-# commands, the first after "## Prerequisites" the prerequisites line.
-block() { # number of the sh block after the line matching the pattern
-  awk -v pat="$1" -v want="$2" '
-    $0 ~ pat { from = 1 }
-    from && /^```sh$/ { n++; next }
-    from && n == want && !/^```$/ { print; exit }' README.md
+# The README's first two shell blocks, one command each.
+block() { # number of the sh block
+  awk -v want="$1" '/^```sh$/ { n++; next }
+    n == want && !/^```$/ { print; exit }' README.md
 }
 mkdir "$work/steps"
-block '^# pidrecord$' 1 >"$work/steps/1"
-block '^# pidrecord$' 2 >"$work/steps/2"
-block '^## Prerequisites$' 1 >"$work/steps/0"
+block 1 >"$work/steps/1"
+block 2 >"$work/steps/2"
 if [ $# -gt 0 ]; then echo "$1" >"$work/steps/3"; fi
 for f in "$work"/steps/*; do
   [ -s "$f" ] || { echo "FAIL: no command $f in README.md" >&2; exit 1; }
@@ -53,8 +50,12 @@ for f in "$work"/steps/*; do
   hooks+=(--customize-hook="bash $work/step \"\$1\" ${f##*/}")
 done
 shopt -s nullglob
-sources=$(grep -l bookworm /etc/apt/sources.list \
-  /etc/apt/sources.list.d/*.{list,sources} 2>/dev/null || true)
+# (Read with a here-string: a nested chroot may have no /dev/fd.)
+sources=()
+while read -r f; do
+  [ -z "$f" ] || sources+=("$f")
+done <<<"$(grep -l bookworm /etc/apt/sources.list \
+  /etc/apt/sources.list.d/*.{list,sources} 2>/dev/null || true)"
 mmdebstrap --quiet --variant=apt --include=git,ca-certificates \
-  "${hooks[@]}" bookworm /dev/null $sources
-echo "newcomer: the README's prerequisites and both commands passed"
+  "${hooks[@]}" bookworm /dev/null "${sources[@]}"
+echo "newcomer: both of the README's commands passed"

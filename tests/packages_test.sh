@@ -154,7 +154,7 @@ usr/share/man/man1/pidrecord.1.gz "
   grep -q 'DYN (Position-Independent Executable' <<<"$headers" ||
     fail "$exe is not a PIE"
   ! grep -q INTERP <<<"$headers" || fail "$exe needs a dynamic loader"
-  [ -z "$(readelf -S "$exe" | grep -E '\.symtab|\.debug|\.comment')" ] ||
+  [ "$(readelf -S "$exe" | grep -cE '\.symtab|\.debug|\.comment')" -eq 0 ] ||
     fail "$exe is not stripped"
   # The RPM: the same program and documents, the notices as its license
   # file, no dependencies, nothing from rpmlint but what its rc explains.
@@ -163,7 +163,7 @@ usr/share/man/man1/pidrecord.1.gz "
     "/usr/bin/pidrecord /usr/$doc /usr/$doc/README.md /usr/$doc/changelog \
 /usr/share/licenses/pidrecord /usr/share/licenses/pidrecord/copyright \
 /usr/share/man/man1/pidrecord.1.bz2 "
-  [ -z "$(rpm -qp --requires "$rpm" 2>/dev/null | grep -v '^rpmlib(')" ] ||
+  [ "$(rpm -qp --requires "$rpm" 2>/dev/null | grep -vc '^rpmlib(')" -eq 0 ] ||
     fail "$rpm has dependencies"
   # rpmlint exits 0 on warnings, so every E or W line fails; it reports a
   # filter in the rc that matches nothing as one.
@@ -204,8 +204,8 @@ rpm --root "$root" --initdb
 rpm --root "$root" --nodeps -i "$dist/pidrecord-$version-1.x86_64.rpm" \
   2>/dev/null || fail "rpm -i pidrecord-$version-1.x86_64.rpm"
 mkdir "$root/ckpt"
-"$root/usr/bin/pidrecord" checkpoint "$root/ckpt" &&
-  "$root/usr/bin/pidrecord" restore "$root/ckpt" ||
+{ "$root/usr/bin/pidrecord" checkpoint "$root/ckpt" &&
+  "$root/usr/bin/pidrecord" restore "$root/ckpt"; } ||
   fail "the RPM's program: status $?"
 [ "$(od -An -tx1 "$root/ckpt/pid" | tr -d ' \n')" = 2d310a ] ||
   fail "the RPM's program wrote another record"
@@ -246,9 +246,10 @@ core=$(x86_64-w64-mingw32-nm build/windows/libpidrecord_core.a)
   fail "build/windows/libpidrecord_core.a does not seed the guard"
 size=$(stat -c %s "$exe")
 [ "$size" -le 65536 ] || fail "$exe is $size bytes"
-[ -z "$(x86_64-w64-mingw32-objdump -h "$exe" | grep -E '\.debug')" ] &&
-  [ -z "$(x86_64-w64-mingw32-nm "$exe" 2>/dev/null)" ] ||
-  fail "$exe is not stripped"
+[ "$(x86_64-w64-mingw32-objdump -h "$exe" | grep -c '\.debug')" -eq 0 ] ||
+  fail "$exe has debugging sections"
+[ -z "$(x86_64-w64-mingw32-nm "$exe" 2>/dev/null)" ] ||
+  fail "$exe has symbols"
 strings=$(strings -el "$exe" | tr '\n' '|')
 for pair in "FileVersion|$version" "ProductVersion|$version" \
   "ProductName|pidrecord" "InternalName|pidrecord" \

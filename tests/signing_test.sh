@@ -44,8 +44,8 @@ unzip -q "$dist"/pidrecord-*-win64.zip pidrecord.exe -d "$work"
 exe=$work/pidrecord.exe
 osslsigncode verify -CAfile "$keys/code.pem" -in "$exe" >"$work/verify" 2>&1 ||
   fail "osslsigncode verify: $(tail -n 3 "$work/verify")"
-osslsigncode remove-signature -in "$exe" -out "$work/unsigned.exe" \
-  >/dev/null 2>&1 && cmp -s "$work/unsigned.exe" build/windows/pidrecord.exe ||
+{ osslsigncode remove-signature -in "$exe" -out "$work/unsigned.exe" \
+  >/dev/null 2>&1 && cmp -s "$work/unsigned.exe" build/windows/pidrecord.exe; } ||
   fail "without its signature, the exe is not the unsigned one"
 
 # The signed program works.
@@ -53,7 +53,7 @@ wine=$(command -v /usr/lib/wine/wine64 wine64 | head -n1)
 export WINEPREFIX=$work/wine WINEDEBUG=-all
 "$wine" wineboot >/dev/null 2>&1
 mkdir "$work/d"
-"$wine" "$exe" checkpoint "$work/d" && "$wine" "$exe" restore "$work/d" ||
+{ "$wine" "$exe" checkpoint "$work/d" && "$wine" "$exe" restore "$work/d"; } ||
   fail "the signed exe: status $?"
 [ "$(od -An -tx1 "$work/d/pid" | tr -d ' \n')" = 2d310d0a ] ||
   fail "the signed exe wrote another record"

@@ -1,0 +1,58 @@
+#!/usr/bin/env bash
+# The one list of the Debian 12 packages that each step needs. Installs
+# what the named steps lack with apt-get, as root or through sudo, and does
+# nothing when all of it is there.
+# Usage: ./prerequisites.sh STEP...
+set -euo pipefail
+declare -A needs=(
+  # The workflows of the same names.
+  [default]="cmake ninja-build g++ libgtest-dev strace"
+  [asan]="cmake ninja-build g++ libgtest-dev strace"
+  [fuzz]="cmake ninja-build clang libclang-rt-14-dev libgtest-dev strace"
+  [release]="cmake ninja-build g++ musl-tools dpkg-dev rpm bzip2 jq"
+  [release-aarch64]="cmake ninja-build g++-aarch64-linux-gnu musl-dev:arm64
+    qemu-user dpkg-dev rpm bzip2 jq"
+  [windows]="cmake ninja-build g++-mingw-w64-x86-64-posix wine64 googletest
+    mandoc zip dpkg-dev jq"
+  # The scripts that .ci/run runs beside them; the first reads what the
+  # release, release-aarch64 and windows workflows left.
+  [packages]="lintian rpm rpmlint jq mandoc unzip qemu-user binutils
+    binutils-aarch64-linux-gnu binutils-mingw-w64-x86-64"
+  [signing]="cmake ninja-build g++ musl-tools dpkg-dev rpm bzip2 jq
+    g++-mingw-w64-x86-64-posix wine64 mandoc zip unzip minisign osslsigncode
+    openssl"
+  [packaging]="cmake ninja-build g++ musl-tools dpkg-dev rpm bzip2 jq
+    minisign openssl"
+  [newcomer]="mmdebstrap mount git"
+  [bench]="cmake ninja-build g++ libgtest-dev musl-tools dpkg-dev
+    g++-mingw-w64-x86-64-posix wine64 googletest mandoc valgrind hyperfine
+    linux-perf"
+  [shellcheck]="shellcheck"
+)
+steps=$(printf '%s\n' "${!needs[@]}" | sort | tr '\n' ' ')
+[ $# -gt 0 ] || { echo "usage: $0 STEP... (of: $steps)" >&2; exit 2; }
+packages=()
+for step; do
+  [ -n "${needs[$step]-}" ] || { echo "$0: no step $step (of: $steps)" >&2; exit 2; }
+  read -ra more <<<"${needs[$step]//$'\n'/ }"
+  packages+=("${more[@]}")
+done
+
+missing=() archs=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'ok installed' ||
+    missing+=("$p")
+  # A package of another architecture needs that architecture added.
+  [[ $p != *:* ]] || archs+=("${p#*:}")
+done
+[ ${#missing[@]} -gt 0 ] || exit 0
+
+sudo=()
+[ "$(id -u)" -eq 0 ] || sudo=(sudo)
+for a in "${archs[@]}"; do
+  dpkg --print-foreign-architectures | grep -qx "$a" ||
+    "${sudo[@]}" dpkg --add-architecture "$a"
+done
+"${sudo[@]}" apt-get update -qq
+"${sudo[@]}" env DEBIAN_FRONTEND=noninteractive \
+  apt-get install -y -qq "${missing[@]}"
