@@ -76,6 +76,7 @@ debian_license() { # package
     op=" AND "
     [[ $name != *" or "* ]] || op=" OR "
     parts=()
+    part=${name// and /$'\n'}
     while read -r part; do
       id=$(spdx_license "$part")
       if [ -z "$id" ]; then
@@ -84,7 +85,6 @@ debian_license() { # package
         known[$id]=1
       fi
       parts+=("$id")
-    part=${name// and /$'\n'}
     done <<<"${part// or /$'\n'}"
     if [ "$op" = " OR " ]; then
       term=$(printf ' OR %s' "${parts[@]}")

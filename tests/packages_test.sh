@@ -217,7 +217,7 @@ mkdir "$root/ckpt"
 # Windows: the program, its manual, README and notices side by side; the
 # program stripped, with its version, its manifest and its hardening.
 expect_files "$zip" "$(unzip -Z1 "$zip" | files)" \
-  "COPYRIGHT.txt README.md pidrecord.exe pidrecord.html "
+  "COPYRIGHT.txt README.txt pidrecord.exe pidrecord.html "
 bad=$(zipinfo "$zip" | awk '/^-/ { print $1 }' |
   grep -vxE -- '-rw-r--r--|-rwxr-xr-x' || true)
 [ -z "$bad" ] || fail "$zip has members with modes $bad"
@@ -225,8 +225,12 @@ sbom_check "$zip.spdx.json" "$zip" "mingw-w64-x86-64-dev=ZPL-2.1 MIT"
 unzip -q "$zip" -d "$work/zip"
 exe=$work/zip/pidrecord.exe
 cmp -s "$exe" build/windows/pidrecord.exe || fail "$zip holds another exe"
-mandoc -T html "-Ios=pidrecord $version" src/pidrecord.1 |
-  cmp -s - "$work/zip/pidrecord.html" || fail "$zip holds another manual"
+# The manual as mandoc renders it, with a stylesheet of its own.
+unstyled() { sed '/^  <style>$/,/^  <\/style>$/d'; }
+mandoc -T html "-Ios=pidrecord $version" src/pidrecord.1 | unstyled \
+  >"$work/manual.html"
+unstyled <"$work/zip/pidrecord.html" | cmp -s - "$work/manual.html" ||
+  fail "$zip holds another manual"
 mingw=x86_64-w64-mingw32-g++-posix
 for lib in "$($mingw -print-file-name=libmingwex.a)" \
   "$($mingw -print-libgcc-file-name)"; do
