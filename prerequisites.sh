@@ -10,14 +10,12 @@ declare -A needs=(
   [asan]="cmake ninja-build g++ libgtest-dev strace"
   [fuzz]="cmake ninja-build clang libclang-rt-14-dev libgtest-dev strace"
   [release]="cmake ninja-build g++ musl-tools dpkg-dev rpm bzip2 jq"
-  [release-aarch64]="cmake ninja-build g++-aarch64-linux-gnu musl-dev:arm64
-    qemu-user dpkg-dev rpm bzip2 jq"
   [windows]="cmake ninja-build g++-mingw-w64-x86-64-posix wine64 googletest
     mandoc zip dpkg-dev jq"
   # The scripts that .ci/run runs beside them; the first reads what the
   # release, release-aarch64 and windows workflows left.
   [packages]="lintian rpm rpmlint jq mandoc unzip qemu-user binutils
-    binutils-aarch64-linux-gnu binutils-mingw-w64-x86-64"
+    binutils-mingw-w64-x86-64"
   [signing]="cmake ninja-build g++ musl-tools dpkg-dev rpm bzip2 jq
     g++-mingw-w64-x86-64-posix wine64 mandoc zip unzip minisign osslsigncode
     openssl"
@@ -29,6 +27,15 @@ declare -A needs=(
     linux-perf"
   [shellcheck]="shellcheck"
 )
+# Each other architecture's release build, from cmake/architectures: its
+# cross compiler, its musl and its emulator; the package check reads its
+# programs with its binutils.
+while read -r cpu debian _ triplet _; do
+  [[ $cpu != \#* && $cpu != x86_64 ]] || continue
+  needs[release-$cpu]="cmake ninja-build g++-${triplet//_/-}
+    musl-dev:$debian qemu-user dpkg-dev rpm bzip2 jq"
+  needs[packages]+=" binutils-${triplet//_/-}"
+done <"$(dirname "$0")/cmake/architectures"
 steps=$(printf '%s\n' "${!needs[@]}" | sort | tr '\n' ' ')
 [ $# -gt 0 ] || { echo "usage: $0 STEP... (of: $steps)" >&2; exit 2; }
 packages=()
@@ -53,6 +60,9 @@ for a in "${archs[@]}"; do
   dpkg --print-foreign-architectures | grep -qx "$a" ||
     "${sudo[@]}" dpkg --add-architecture "$a"
 done
-"${sudo[@]}" apt-get update -qq
+# An index that fails to download (a mirror in sync) need not hold what is
+# missing: the install says whether it does.
+"${sudo[@]}" apt-get update -qq ||
+  echo "$0: apt-get update failed in part; installing all the same" >&2
 "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive \
   apt-get install -y -qq "${missing[@]}"

@@ -1,5 +1,6 @@
 # pidrecord_architecture(CPU): sets PIDRECORD_<COLUMN> (DEBIAN, RPM, TRIPLET,
-# MUSL, QEMU, CFI, MARKER) from CPU's row of the table beside this file.
+# MUSL, QEMU, CFI, MARKER, MAX) from CPU's row of the table beside this
+# file, a "-" as nothing.
 function(pidrecord_architecture cpu)
   file(STRINGS ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/architectures rows
        REGEX "^${cpu} ")
@@ -8,9 +9,12 @@ function(pidrecord_architecture cpu)
   endif()
   string(REGEX REPLACE " +" ";" row "${rows}")
   set(i 1)
-  foreach(column DEBIAN RPM TRIPLET MUSL QEMU CFI MARKER)
+  foreach(column DEBIAN RPM TRIPLET MUSL QEMU CFI MARKER MAX)
     list(GET row ${i} value)
-    set(PIDRECORD_${column} ${value} PARENT_SCOPE)
+    if(value STREQUAL "-")
+      set(value "")
+    endif()
+    set(PIDRECORD_${column} "${value}" PARENT_SCOPE)
     math(EXPR i "${i} + 1")
   endforeach()
 endfunction()

@@ -34,10 +34,17 @@ execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=crtbeginS.o
 execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=crtendS.o
                 OUTPUT_VARIABLE crtend OUTPUT_STRIP_TRAILING_WHITESPACE)
 
-set(CMAKE_CXX_FLAGS_INIT "-nostdinc -isystem ${musl_include}")
-# rcrt1.o is the start file with which a static PIE relocates itself.
+# Sections of their own let the linker drop what is not called: on 64-bit
+# MIPS that keeps the program under 96 KiB.
+set(CMAKE_CXX_FLAGS_INIT
+    "-nostdinc -isystem ${musl_include} -ffunction-sections -fdata-sections")
+# rcrt1.o is the start file with which a static PIE relocates itself. The
+# linker is asked for the PIE itself: GCC's -static-pie gives a program with
+# an interpreter on ARM and MIPS. libgcc and libc call each other on ARM
+# (division by zero raises a signal), hence the group.
 set(CMAKE_CXX_LINK_EXECUTABLE
     "<CMAKE_CXX_COMPILER> <FLAGS> <CMAKE_CXX_LINK_FLAGS> <LINK_FLAGS> \
--static-pie -nostdlib ${musl_lib}/rcrt1.o ${musl_lib}/crti.o ${crtbegin} \
-<OBJECTS> -o <TARGET> <LINK_LIBRARIES> -L${musl_lib} -lc -lgcc ${crtend} \
-${musl_lib}/crtn.o")
+-nostdlib -static -Wl,-pie,--no-dynamic-linker,-z,text,--gc-sections \
+${musl_lib}/rcrt1.o ${musl_lib}/crti.o ${crtbegin} <OBJECTS> -o <TARGET> \
+<LINK_LIBRARIES> -L${musl_lib} -Wl,--start-group -lc -lgcc -Wl,--end-group \
+${crtend} ${musl_lib}/crtn.o")

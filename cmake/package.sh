@@ -119,11 +119,15 @@ else
   tar --sort=name --format=gnu --mtime="@$epoch" --owner=0 --group=0 \
     --numeric-owner -C "$stage" -cf - bin share | gzip -9n >"$out/$tgz"
   deb=$(artifact deb "$version" "$(arch_name debian)")
-  rpm=$(artifact rpm "$version" "$(arch_name rpm)")
   "$here/deb.sh" "$stage" "$out/$deb" "$version" "$(arch_name debian)" "$epoch"
-  "$here/rpm.sh" "$stage" "$out/$rpm" "$version" "$(arch_name rpm)" "$epoch" \
-    "$src/CHANGELOG"
-  made+=("$tgz" "$deb" "$rpm")
+  made+=("$tgz" "$deb")
+  # RPMs only for what RPM distributions build.
+  if [ "$(arch_name rpm)" != - ]; then
+    rpm=$(artifact rpm "$version" "$(arch_name rpm)")
+    "$here/rpm.sh" "$stage" "$out/$rpm" "$version" "$(arch_name rpm)" \
+      "$epoch" "$src/CHANGELOG"
+    made+=("$rpm")
+  fi
 fi
 for f in "${made[@]}"; do
   "$here/sbom.sh" "$out/$f" "$version" "$epoch" "${components[@]}" \
