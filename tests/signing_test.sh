@@ -34,7 +34,7 @@ done
 minisign -V -q -p "$keys/minisign.pub" -m "$dist/SHA256SUMS" ||
   fail "minisign does not accept SHA256SUMS"
 (cd "$dist" && sha256sum -c --quiet SHA256SUMS) || fail "SHA256SUMS"
-! grep 0.9.0 "$dist/SHA256SUMS" || fail "SHA256SUMS vouches for 0.9.0"
+! grep -F 0.9.0 "$dist/SHA256SUMS" || fail "SHA256SUMS vouches for 0.9.0"
 # The same RSA key, without a timestamp server, signs to the same bytes.
 cp "$dist"/pidrecord-*-win64.zip "$work/first.zip"
 (cd "$work/windows" && cpack >/dev/null)
