@@ -4,46 +4,46 @@
 # nothing when all of it is there.
 # Usage: ./prerequisites.sh STEP...
 set -euo pipefail
+# A word "@step" stands for that step's packages.
 declare -A needs=(
   # The workflows of the same names.
   [default]="cmake ninja-build g++ libgtest-dev strace"
-  [asan]="cmake ninja-build g++ libgtest-dev strace"
-  [fuzz]="cmake ninja-build clang libclang-rt-14-dev libgtest-dev strace"
+  [asan]="@default"
+  [fuzz]="@default clang libclang-rt-14-dev"
   [release]="cmake ninja-build g++ musl-tools dpkg-dev rpm bzip2 jq"
   [windows]="cmake ninja-build g++-mingw-w64-x86-64-posix wine64 googletest
     mandoc zip dpkg-dev jq"
   # The scripts that .ci/run runs beside them; the first reads what the
-  # release, release-aarch64 and windows workflows left.
+  # release workflows and the windows one left.
   [packages]="lintian rpm rpmlint jq mandoc unzip qemu-user binutils
     binutils-mingw-w64-x86-64"
-  [signing]="cmake ninja-build g++ musl-tools dpkg-dev rpm bzip2 jq
-    g++-mingw-w64-x86-64-posix wine64 mandoc zip unzip minisign osslsigncode
-    openssl"
-  [packaging]="cmake ninja-build g++ musl-tools dpkg-dev rpm bzip2 jq
-    minisign openssl"
+  [signing]="@release @windows unzip minisign osslsigncode openssl"
+  [packaging]="@release minisign openssl"
   [newcomer]="mmdebstrap mount git"
-  [bench]="cmake ninja-build g++ libgtest-dev musl-tools dpkg-dev
-    g++-mingw-w64-x86-64-posix wine64 googletest mandoc valgrind hyperfine
-    linux-perf"
+  [bench]="@default @release @windows valgrind hyperfine linux-perf"
   [shellcheck]="shellcheck"
 )
-# Each other architecture's release build, from cmake/architectures: its
-# cross compiler, its musl and its emulator; the package check reads its
-# programs with its binutils.
-while read -r cpu debian _ triplet _; do
-  [[ $cpu != \#* && $cpu != x86_64 ]] || continue
-  needs[release-$cpu]="cmake ninja-build g++-${triplet//_/-}
-    musl-dev:$debian qemu-user dpkg-dev rpm bzip2 jq"
+# Each cross release build, from cmake/architectures: its compiler, its musl
+# and its emulator; the package check reads its programs with its binutils.
+while read -r cpu debian _ triplet _ qemu _ _ _ preset; do
+  [[ $cpu != \#* && $qemu != - ]] || continue
+  needs[$preset]="cmake ninja-build g++-${triplet//_/-} musl-dev:$debian
+    qemu-user dpkg-dev rpm bzip2 jq"
   needs[packages]+=" binutils-${triplet//_/-}"
 done <"$(dirname "$0")/cmake/architectures"
 steps=$(printf '%s\n' "${!needs[@]}" | sort | tr '\n' ' ')
 [ $# -gt 0 ] || { echo "usage: $0 STEP... (of: $steps)" >&2; exit 2; }
-packages=()
+expand() { # step: its packages, one a line
+  local p
+  for p in ${needs[$1]}; do
+    if [[ $p == @* ]]; then expand "${p#@}"; else echo "$p"; fi
+  done
+}
 for step; do
-  [ -n "${needs[$step]-}" ] || { echo "$0: no step $step (of: $steps)" >&2; exit 2; }
-  read -ra more <<<"${needs[$step]//$'\n'/ }"
-  packages+=("${more[@]}")
+  [ -n "${needs[$step]-}" ] ||
+    { echo "$0: no step $step (of: $steps)" >&2; exit 2; }
 done
+mapfile -t packages <<<"$(for step; do expand "$step"; done | sort -u)"
 
 missing=() archs=()
 for p in "${packages[@]}"; do

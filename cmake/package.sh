@@ -30,11 +30,6 @@ artifact() { # tgz|deb|rpm|zip, version, architecture
   zip) echo "pidrecord-$2-win64.zip" ;;
   esac
 }
-arch_name() { # column: this CPU's entry in that column of cmake/architectures
-  awk -v cpu="$cpu" -v name="$1" '
-    /^# cpu / { for (i = 2; i <= NF; i++) if ($i == name) c = i - 1 }
-    $1 == cpu { print $c }' "$here/architectures"
-}
 
 # The Debian packages that the linked libraries came from, and their
 # versions: what the notices quote and the SBOMs name.
@@ -118,14 +113,16 @@ else
   tgz=$(artifact tgz "$version" "$cpu")
   tar --sort=name --format=gnu --mtime="@$epoch" --owner=0 --group=0 \
     --numeric-owner -C "$stage" -cf - bin share | gzip -9n >"$out/$tgz"
-  deb=$(artifact deb "$version" "$(arch_name debian)")
-  "$here/deb.sh" "$stage" "$out/$deb" "$version" "$(arch_name debian)" "$epoch"
+  # Debian's and RPM's names for the CPU; RPMs only for what RPM
+  # distributions build.
+  read -r _ debarch rpmarch _ <<<"$(grep "^$cpu " "$here/architectures")"
+  deb=$(artifact deb "$version" "$debarch")
+  "$here/deb.sh" "$stage" "$out/$deb" "$version" "$debarch" "$epoch"
   made+=("$tgz" "$deb")
-  # RPMs only for what RPM distributions build.
-  if [ "$(arch_name rpm)" != - ]; then
-    rpm=$(artifact rpm "$version" "$(arch_name rpm)")
-    "$here/rpm.sh" "$stage" "$out/$rpm" "$version" "$(arch_name rpm)" \
-      "$epoch" "$src/CHANGELOG"
+  if [ "$rpmarch" != - ]; then
+    rpm=$(artifact rpm "$version" "$rpmarch")
+    "$here/rpm.sh" "$stage" "$out/$rpm" "$version" "$rpmarch" "$epoch" \
+      "$src/CHANGELOG"
     made+=("$rpm")
   fi
 fi

@@ -14,7 +14,7 @@ cp -R "$stage/bin" "$stage/share" "$root/usr"
 bzip2 -9 "$root/usr/share/man/man1/pidrecord.1"
 mv "$root/usr/share/doc/pidrecord/copyright" "$root/usr/share/licenses/pidrecord"
 "$(dirname "$0")/normalise.sh" "$root" usr/bin/pidrecord "$epoch"
-# rpmbuild expands macros everywhere in a spec, so each % of the texts
+# rpmbuild expands macros everywhere in its input, so each % of the texts
 # pasted in is doubled to stand for itself.
 escape() { sed 's/%/%%/g'; }
 # Every CHANGELOG entry, signed by the packager as in the DEB.

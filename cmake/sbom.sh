@@ -30,24 +30,24 @@ spdx_license() { # name
   esac
 }
 
-# The License lines of a machine-readable copyright file: "F<TAB>name" for
-# each Files paragraph's, "T<TAB>name<TAB>text" for each with a text (its
-# lines joined by \037).
-license_lines() { # copyright file
-  awk -v OFS='\t' '
-    function end() {
-      if (name != "" && files) print "F", name
-      if (name != "" && text != "") print "T", name, text
-      name = ""; text = ""; files = 0; inlic = 0
-    }
-    /^[ \t]*$/ { end(); next }
-    /^Files:/ { files = 1 }
-    /^License:/ { name = $0; sub(/^License:[ \t]*/, "", name); inlic = 1
-      next }
-    /^[^ \t]/ { inlic = 0; next }
-    inlic { line = $0; sub(/^[ \t]/, "", line); if (line == ".") line = ""
-      text = text (text == "" ? "" : "\037") line }
-    END { end() }' "$1"
+# The License names of a machine-readable copyright file's Files paragraphs.
+files_licenses() { # copyright file
+  awk '/^Files:/ { f = 1 } /^[ \t]*$/ { f = 0 }
+    f && sub(/^License:[ \t]*/, "") { print }' "$1"
+}
+
+# The texts that a copyright file gives under a License name, a blank line
+# between one paragraph's and the next.
+license_text() { # copyright file, name
+  awk -v want="$2" '
+    /^[ \t]*$/ { on = 0; next }
+    /^License:/ { n = $0; sub(/^License:[ \t]*/, "", n); on = n == want
+      first = 1; next }
+    /^[^ \t]/ { on = 0; next }
+    on { sub(/^[ \t]/, ""); if ($0 == ".") $0 = ""
+      if (first && out != "") out = out "\n"
+      first = 0; out = out $0 "\n" }
+    END { printf "%s", out }' "$1"
 }
 
 # The license that Debian's copyright file declares for a package, whole:
@@ -56,16 +56,14 @@ license_lines() { # copyright file
 # object {expression, refs}; the expression is NOASSERTION where the file is
 # not machine-readable or a license line is beyond this mapping.
 debian_license() { # package
-  local file=/usr/share/doc/$1/copyright lines kind name part id op term
+  local file=/usr/share/doc/$1/copyright name part id op term text
   local terms=() refs=() parts
   local -A known=() taken=()
   if ! head -n1 "$file" | grep -q '^Format: '; then
     echo '{"expression": "NOASSERTION", "refs": []}'
     return
   fi
-  lines=$(license_lines "$file")
-  while IFS=$'\t' read -r kind name; do
-    [ "$kind" = F ] || continue
+  while read -r name; do
     # "A and B" and "A or B" are mapped; mixed ones, exceptions and lists
     # are not.
     if [[ $name == *" with "* || $name == *,* ||
@@ -81,7 +79,12 @@ debian_license() { # package
       id=$(spdx_license "$part")
       if [ -z "$id" ]; then
         id=LicenseRef-$(spdx_id "$1-$part")
-        [ -n "${known[$id]-}" ] || refs+=("$id" "$part")
+        if [ -z "${known[$id]-}" ]; then
+          text=$(license_text "$file" "$part")
+          refs+=("$(jq -n --arg id "$id" --arg name "$part" \
+            --arg text "${text:-See /usr/share/doc/$1/copyright.}" \
+            '{licenseId: $id, name: $name, extractedText: $text}')")
+        fi
         known[$id]=1
       fi
       parts+=("$id")
@@ -94,19 +97,11 @@ debian_license() { # package
       [ -n "${taken[$term]-}" ] || terms+=("$term")
       taken[$term]=1
     done
-  done <<<"$lines"
-  jq -n --arg expr "$(printf '%s\n' "${terms[@]}")" \
-    --arg refs "$(printf '%s\n' "${refs[@]}")" --arg lines "$lines" \
-    --arg pkg "$1" '
-    def lines: rtrimstr("\n") | split("\n");
-    [$lines | lines | map(split("\t")) | .[] | select(.[0] == "T")] as $texts
-    | {expression: ($expr | lines | join(" AND ")),
-       refs: [$refs | lines | _nwise(2) | select(length == 2) | . as [$id, $n]
-         | {licenseId: $id, name: $n,
-            extractedText: ([$texts[] | select(.[1] == $n) | .[2]
-              | gsub("\u001f"; "\n")] | join("\n\n")
-              | if . == "" then "See /usr/share/doc/\($pkg)/copyright."
-                else . end)}]}'
+  done <<<"$(files_licenses "$file")"
+  printf '%s\n' "${refs[@]}" |
+    jq -s --arg expr "$(printf '%s\n' "${terms[@]}")" \
+    '{expression: ($expr | rtrimstr("\n") | split("\n") | join(" AND ")),
+      refs: .}'
 }
 
 components=()

@@ -31,7 +31,8 @@ package_of() { # file: the Debian package that installed it
 expected="pidrecord-$version-win64.zip"
 while read -r cpu debian rpm _; do
   [[ $cpu != \#* ]] || continue
-  expected+=" pidrecord-$version-linux-$cpu.tar.gz pidrecord_${version}_$debian.deb"
+  expected+=" pidrecord-$version-linux-$cpu.tar.gz"
+  expected+=" pidrecord_${version}_$debian.deb"
   [ "$rpm" = - ] || expected+=" pidrecord-$version-1.$rpm.rpm"
 done <cmake/architectures
 expected=$(for f in $expected; do echo "$f"; echo "$f.spdx.json"; done |
@@ -62,7 +63,8 @@ sbom_check() { # SBOM, the file it describes, component...
       | all(.spdxElementId == $self.SPDXID)
       and (map(.relatedSpdxElement) | sort) == ($parts | sort))
     and ([.packages[] | .licenseDeclared, .licenseConcluded
-      | scan("LicenseRef-[A-Za-z0-9.-]+")] | all(. as $r | $defined | index($r)))
+      | scan("LicenseRef-[A-Za-z0-9.-]+")]
+      | all(. as $r | $defined | index($r)))
     ' "$doc" >/dev/null || fail "$doc does not describe $file truly"
   for name; do # "package[:arch]=licenses it must hold"
     qualified=${name%=*} pkg=${name%%[:=]*}
@@ -111,8 +113,7 @@ owners() { # listing lines "mode owner": the ones that are not as they must be
 # What a release build for one architecture shipped, and how it was built.
 linux_release() { # a row of cmake/architectures
   local arch=$1 debarch=$2 rpmarch=$3 triplet=$4 run=$6 marker=$8 limit=$9
-  local build=build/release-$arch
-  [ "$arch" != x86_64 ] || build=build/release
+  local build=build/${10}
   [ "$run" != - ] || run=
   local cxx=$triplet-g++ objdump=$triplet-objdump nm=$triplet-nm
   local tgz=$dist/pidrecord-$version-linux-$arch.tar.gz
@@ -155,10 +156,7 @@ usr/share/man/man1/pidrecord.1.gz "
   ! grep -q INTERP <<<"$headers" || fail "$exe needs a dynamic loader"
   [ "$(readelf -S "$exe" | grep -cE '\.symtab|\.debug|\.comment')" -eq 0 ] ||
     fail "$exe is not stripped"
-  for f in "$tgz" "$deb"; do
-    sbom_check "$f.spdx.json" "$f" \
-      "musl-dev:$debarch=MIT BSD-2-Clause BSD-3-Clause ISC"
-  done
+  local packed=("$tgz" "$deb")
   # The RPM, where RPM distributions build one: the same program and
   # documents, the notices as its license file, no dependencies, nothing
   # from rpmlint but what its rc explains.
@@ -174,9 +172,12 @@ usr/share/man/man1/pidrecord.1.gz "
     # filter in the rc that matches nothing as one.
     rpmlint -r cmake/pidrecord.rpmlintrc "$rpm" >"$work/rpmlint" 2>&1 || true
     ! grep -E ': [EW]: ' "$work/rpmlint" || fail "rpmlint $rpm"
-    sbom_check "$rpm.spdx.json" "$rpm" \
-      "musl-dev:$debarch=MIT BSD-2-Clause BSD-3-Clause ISC"
+    packed+=("$rpm")
   fi
+  for f in "${packed[@]}"; do
+    sbom_check "$f.spdx.json" "$f" \
+      "musl-dev:$debarch=MIT BSD-2-Clause BSD-3-Clause ISC"
+  done
 
   mkdir "$work/ckpt-$arch"
   $run "$exe" checkpoint "$work/ckpt-$arch" || fail "checkpoint with $exe: $?"
