@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# The one list of the Debian 12 packages that each step needs. Installs
-# what the named steps lack with apt-get, as root or through sudo, and does
-# nothing when all of it is there.
+# The one list of the Debian packages that each step needs, on Debian 12 and
+# 13 alike. Installs what the named steps lack with apt-get, as root or
+# through sudo, and does nothing when all of it is there. A release row whose
+# musl this release does not carry is left out, in one line that says so.
 # Usage: ./prerequisites.sh STEP...
 set -euo pipefail
 # A word "@step" stands for that step's packages.
@@ -9,15 +10,16 @@ declare -A needs=(
   # The workflows of the same names.
   [default]="cmake ninja-build g++ libgtest-dev strace"
   [asan]="@default"
-  [fuzz]="@default clang libclang-rt-14-dev"
-  [release]="cmake ninja-build g++ musl-tools dpkg-dev rpm bzip2 jq"
+  [fuzz]="@default clang libclang-rt-dev"
+  [release]="cmake ninja-build g++ musl-tools dpkg-dev rpm bzip2 jq strace
+    minisign"
   [windows]="cmake ninja-build g++-mingw-w64-x86-64-posix wine64 googletest
-    mandoc zip dpkg-dev jq"
+    mandoc zip dpkg-dev jq minisign osslsigncode"
   # The scripts that .ci/run runs beside them; the first reads what the
   # release workflows and the windows one left.
   [packages]="lintian rpm rpmlint jq mandoc unzip qemu-user binutils
     binutils-mingw-w64-x86-64"
-  [signing]="@release @windows unzip minisign osslsigncode openssl"
+  [signing]="@release @windows unzip openssl"
   [packaging]="@release minisign openssl"
   [newcomer]="mmdebstrap mount git"
   [bench]="@default @release @windows valgrind hyperfine linux-perf"
@@ -25,28 +27,38 @@ declare -A needs=(
 )
 # Each cross release build, from cmake/architectures: its compiler, its musl
 # and its emulator; the package check reads its programs with its binutils.
-while read -r cpu debian _ triplet _ qemu _ _ _ preset; do
-  [[ $cpu != \#* && $qemu != - ]] || continue
-  needs[$preset]="cmake ninja-build g++-${triplet//_/-} musl-dev:$debian
-    qemu-user dpkg-dev rpm bzip2 jq"
-  needs[packages]+=" binutils-${triplet//_/-}"
-done <"$(dirname "$0")/cmake/architectures"
+# A row that this release does not carry needs nothing.
+# shellcheck source=cmake/architectures.sh
+. "$(dirname "$0")/cmake/architectures.sh"
+while read -r debian triplet qemu debians preset; do
+  if ! carried "$debians"; then
+    needs[$preset]=-
+  elif [ "$qemu" != - ]; then
+    needs[$preset]="cmake ninja-build g++-${triplet//_/-} musl-dev:$debian
+      qemu-user dpkg-dev rpm bzip2 jq minisign"
+    needs[packages]+=" binutils-${triplet//_/-}"
+  fi
+done <<<"$(architectures debian triplet qemu debians preset)"
 steps=$(printf '%s\n' "${!needs[@]}" | sort | tr '\n' ' ')
 [ $# -gt 0 ] || { echo "usage: $0 STEP... (of: $steps)" >&2; exit 2; }
 expand() { # step: its packages, one a line
   local p
   for p in ${needs[$1]}; do
-    if [[ $p == @* ]]; then expand "${p#@}"; else echo "$p"; fi
+    if [[ $p == @* ]]; then expand "${p#@}"; elif [ "$p" != - ]; then echo "$p"; fi
   done
 }
 for step; do
   [ -n "${needs[$step]-}" ] ||
     { echo "$0: no step $step (of: $steps)" >&2; exit 2; }
 done
+for step; do
+  [ "${needs[$step]}" != - ] || { left_out "$0"; break; }
+done
 mapfile -t packages <<<"$(for step; do expand "$step"; done | sort -u)"
 
 missing=() archs=()
 for p in "${packages[@]}"; do
+  [ -n "$p" ] || continue
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'ok installed' ||
     missing+=("$p")
   # A package of another architecture needs that architecture added.

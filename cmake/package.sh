@@ -3,7 +3,8 @@
 # same bytes whoever packs them, wherever and whenever: times from
 # SOURCE_DATE_EPOCH, owners 0/0, modes 0755 and 0644, members sorted. Beside
 # each package goes its SBOM; then SHA256SUMS lists the packages and SBOMs
-# of this version in OUTDIR, signed when a minisign key is named.
+# of this version in OUTDIR, signed when a minisign key is named
+# (artifacts.sh).
 # Usage: package.sh linux|windows STAGE OUTDIR VERSION CPU SOURCEDIR LIB...
 # CPU: a row of cmake/architectures, for linux. LIB: the libraries linked
 # into the program, whose notices go with it.
@@ -20,16 +21,10 @@ mkdir -p "$out"
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 
-# The one place that names the artifacts: of a kind, for a version and an
-# architecture in that kind's terms, which may be a pattern.
-artifact() { # tgz|deb|rpm|zip, version, architecture
-  case $1 in
-  tgz) echo "pidrecord-$2-linux-$3.tar.gz" ;;
-  deb) echo "pidrecord_$2_$3.deb" ;;
-  rpm) echo "pidrecord-$2-1.$3.rpm" ;;
-  zip) echo "pidrecord-$2-win64.zip" ;;
-  esac
-}
+# shellcheck source=cmake/architectures.sh
+. "$here/architectures.sh"
+# shellcheck source=cmake/artifacts.sh
+. "$here/artifacts.sh"
 
 # The Debian packages that the linked libraries came from, and their
 # versions: what the notices quote and the SBOMs name.
@@ -115,7 +110,8 @@ else
     --numeric-owner -C "$stage" -cf - bin share | gzip -9n >"$out/$tgz"
   # Debian's and RPM's names for the CPU; RPMs only for what RPM
   # distributions build.
-  read -r _ debarch rpmarch _ <<<"$(grep "^$cpu " "$here/architectures")"
+  read -r debarch rpmarch <<<"$(architectures cpu debian rpm |
+    awk -v cpu="$cpu" '$1 == cpu { print $2, $3 }')"
   deb=$(artifact deb "$version" "$debarch")
   "$here/deb.sh" "$stage" "$out/$deb" "$version" "$debarch" "$epoch"
   made+=("$tgz" "$deb")
@@ -131,18 +127,4 @@ for f in "${made[@]}"; do
     >"$out/$f.spdx.json"
 done
 
-# SHA256SUMS vouches for this version's packages alone, whatever else the
-# folder holds. A signature that fails leaves none beside it.
-cd "$out"
-listed=()
-for f in $(artifact tgz "$version" '*') $(artifact deb "$version" '*') \
-  $(artifact rpm "$version" '*') $(artifact zip "$version"); do
-  [ ! -e "$f" ] || listed+=("$f" "$f.spdx.json")
-done
-rm -f SHA256SUMS.minisig
-printf '%s\n' "${listed[@]}" | sort | xargs sha256sum >SHA256SUMS
-if [ -n "${MINISIGN_KEY-}" ]; then
-  minisign -S -s "$MINISIGN_KEY" -m SHA256SUMS -x "$tmp/minisig" \
-    -t "pidrecord $version, SOURCE_DATE_EPOCH $epoch" </dev/null >/dev/null
-  mv "$tmp/minisig" SHA256SUMS.minisig
-fi
+write_sums "$out" "$version"

@@ -55,8 +55,8 @@ set(CPACK_PIDRECORD_DIST_DIR ${PIDRECORD_DIST_DIR})
 set(CPACK_PIDRECORD_SOURCE_DIR ${CMAKE_SOURCE_DIR})
 set(CPACK_PIDRECORD_EPOCH ${epoch})
 set(CPACK_PIDRECORD_MAINTAINER ${PIDRECORD_MAINTAINER})
-# The owner's keys; unset, nothing is signed. Checked here, so that a
-# release is signed whole or not at all, and never waits for a password.
+# The owner's keys; unset, nothing is signed. Checked by keys.sh, as
+# release.sh checks them.
 set(PIDRECORD_MINISIGN_KEY "" CACHE FILEPATH
     "minisign secret key without a password: signs SHA256SUMS")
 set(PIDRECORD_SIGNING_CERT "" CACHE FILEPATH
@@ -65,34 +65,12 @@ set(PIDRECORD_SIGNING_KEY "" CACHE FILEPATH
     "PEM private key of PIDRECORD_SIGNING_CERT, without a password")
 set(PIDRECORD_TIMESTAMP_URL "" CACHE STRING
     "Authenticode timestamp server; none if empty")
-if(NOT PIDRECORD_SIGNING_CERT STREQUAL "" AND PIDRECORD_SIGNING_KEY STREQUAL ""
-   OR PIDRECORD_SIGNING_CERT STREQUAL "" AND NOT PIDRECORD_SIGNING_KEY STREQUAL "")
-  message(FATAL_ERROR "set both PIDRECORD_SIGNING_CERT and "
-          "PIDRECORD_SIGNING_KEY, or neither")
-endif()
-foreach(var PIDRECORD_MINISIGN_KEY PIDRECORD_SIGNING_CERT PIDRECORD_SIGNING_KEY)
-  if(${var} STREQUAL "")
-    continue()
-  elseif(NOT EXISTS ${${var}} OR IS_DIRECTORY ${${var}})
-    message(FATAL_ERROR "${var}: no file ${${var}}")
-  endif()
-  # One that cannot be read stops configure here, by name.
-  file(STRINGS ${${var}} ${var}_head LIMIT_COUNT 2)
-endforeach()
-# The signing tools would prompt for a password, or fail after SHA256SUMS is
-# rewritten; a minisign key made with -W begins with "Ed", no KDF, "B2".
-if(NOT PIDRECORD_MINISIGN_KEY STREQUAL "")
-  if(NOT PIDRECORD_MINISIGN_KEY_head MATCHES ";RWQAAEIy")
-    message(FATAL_ERROR "${PIDRECORD_MINISIGN_KEY} is not a minisign secret "
-            "key without a password: remove it with minisign -C")
-  endif()
-endif()
-if(NOT PIDRECORD_SIGNING_KEY STREQUAL "")
-  file(STRINGS ${PIDRECORD_SIGNING_KEY} key REGEX "ENCRYPTED")
-  if(key)
-    message(FATAL_ERROR "${PIDRECORD_SIGNING_KEY} has a password: "
-            "remove it with openssl pkey")
-  endif()
+execute_process(COMMAND bash ${CMAKE_SOURCE_DIR}/cmake/keys.sh
+                        "${PIDRECORD_MINISIGN_KEY}" "${PIDRECORD_SIGNING_CERT}"
+                        "${PIDRECORD_SIGNING_KEY}"
+                RESULT_VARIABLE status ERROR_VARIABLE why)
+if(NOT status EQUAL 0)
+  message(FATAL_ERROR "${why}")
 endif()
 set(CPACK_PIDRECORD_MINISIGN_KEY ${PIDRECORD_MINISIGN_KEY})
 set(CPACK_PIDRECORD_SIGNING_CERT ${PIDRECORD_SIGNING_CERT})

@@ -1,19 +1,28 @@
 #!/usr/bin/env bash
-# Checks what users install: the release TGZ, DEB and RPM for Linux on each
-# architecture of cmake/architectures and the ZIP for Windows, with their
-# SBOMs, as the release workflows and the windows one left them in
-# build/dist; their checksums, notices, owners, modes and hardening, lintian's
-# verdict on the DEBs, an install of the release build, and the manual page.
-# Run from the source tree after those workflows and the default one.
+# Checks what users install, for each PRESET named: a release preset's TGZ,
+# DEB and RPM for Linux on its row of cmake/architectures, and windows's ZIP,
+# with their SBOMs, as those workflows left them in build/dist; their
+# checksums, notices, owners, modes and hardening, lintian's and rpmlint's
+# verdicts; for release an install of the build, and for default its
+# fortified functions. The manual page is checked every time.
+# Usage: tests/packages_test.sh PRESET... (from the source tree, after those
+# workflows)
 set -euo pipefail
+# shellcheck source=cmake/architectures.sh
+. cmake/architectures.sh
+# shellcheck source=cmake/artifacts.sh
+. cmake/artifacts.sh
 version=$(sed -n 's/^project(pidrecord VERSION \([0-9.]*\).*/\1/p' \
   CMakeLists.txt)
 dist=build/dist
-zip=$dist/pidrecord-$version-win64.zip
+zip=$dist/$(artifact zip "$version")
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+[ $# -gt 0 ] || { echo "usage: $0 PRESET..." >&2; exit 2; }
+named() { [[ " $presets " == *" $1 "* ]]; }
+presets=" $* "
 
 files() { # an archive listing: the regular files, sorted
   grep -v '/$' | sed 's|^\./||' | sort | tr '\n' ' '
@@ -26,22 +35,24 @@ package_of() { # file: the Debian package that installed it
   dpkg -S "$(realpath -s "$1")" | sed 's/[:,].*//'
 }
 
-# SHA256SUMS lists exactly this version's packages and their SBOMs, and
-# each matches it.
-expected="pidrecord-$version-win64.zip"
-while read -r cpu debian rpm _; do
-  [[ $cpu != \#* ]] || continue
-  expected+=" pidrecord-$version-linux-$cpu.tar.gz"
-  expected+=" pidrecord_${version}_$debian.deb"
-  [ "$rpm" = - ] || expected+=" pidrecord-$version-1.$rpm.rpm"
-done <cmake/architectures
-expected=$(for f in $expected; do echo "$f"; echo "$f.spdx.json"; done |
-  LC_ALL=C sort | tr '\n' ' ')
-listed=$(awk '{ print $2 }' $dist/SHA256SUMS | tr '\n' ' ')
-[ "$listed" = "$expected" ] ||
-  fail "SHA256SUMS lists '$listed', not '$expected'"
-(cd $dist && sha256sum -c --quiet SHA256SUMS) ||
-  fail "SHA256SUMS does not verify"
+# SHA256SUMS lists exactly the named presets' packages of this version and
+# their SBOMs, and each matches it.
+expected=
+! named windows || expected=${zip##*/}
+while read -r cpu debian rpm preset; do
+  named "$preset" || continue
+  expected+=" $(artifact tgz "$version" "$cpu") $(artifact deb "$version" "$debian")"
+  [ "$rpm" = - ] || expected+=" $(artifact rpm "$version" "$rpm")"
+done <<<"$(architectures cpu debian rpm preset)"
+if [ -n "$expected" ]; then
+  expected=$(for f in $expected; do echo "$f"; echo "$f.spdx.json"; done |
+    LC_ALL=C sort | tr '\n' ' ')
+  sums=$(awk '{ print $2 }' $dist/SHA256SUMS | tr '\n' ' ')
+  [ "$sums" = "$expected" ] ||
+    fail "SHA256SUMS lists '$sums', not '$expected'"
+  (cd $dist && sha256sum -c --quiet SHA256SUMS) ||
+    fail "SHA256SUMS does not verify"
+fi
 
 # What an SBOM says must hold: it describes these bytes alone; the program
 # links each component in; identifiers are valid and resolve; each
@@ -86,12 +97,14 @@ sbom_check() { # SBOM, the file it describes, component...
     done
   done
 }
-# A name that no identifier may hold, in a document made as a package's is.
+# A name that no identifier may hold, in a document made as a package's is:
+# any installed package with a "+" in its name.
+read -r plus plusversion plusarch <<<"$(dpkg-query -W \
+  -f='${Package} ${Version} ${Architecture}\n' | grep -F + | head -n1)"
 echo test >"$work/plus.tar.gz"
-cmake/sbom.sh "$work/plus.tar.gz" "$version" 0 libstdc++-12-dev \
-  "$(dpkg-query -W -f='${Version}' libstdc++-12-dev)" amd64 \
-  >"$work/plus.spdx.json"
-sbom_check "$work/plus.spdx.json" "$work/plus.tar.gz" libstdc++-12-dev=
+cmake/sbom.sh "$work/plus.tar.gz" "$version" 0 "$plus" "$plusversion" \
+  "$plusarch" >"$work/plus.spdx.json"
+sbom_check "$work/plus.spdx.json" "$work/plus.tar.gz" "$plus:$plusarch="
 lint=$(mandoc -T lint -W warning src/pidrecord.1 2>&1) || true
 [ -z "$lint" ] || fail "mandoc: $lint"
 
@@ -99,11 +112,13 @@ lint=$(mandoc -T lint -W warning src/pidrecord.1 2>&1) || true
 # changelog and the notices; the DEB's under /usr, compressed as Debian does.
 linux="bin/pidrecord share/doc/pidrecord/README.md share/man/man1/pidrecord.1 "
 doc=share/doc/pidrecord
-cmake --install build/release --prefix "$work/prefix" >/dev/null
-expect_files "cmake --install of build/release" \
-  "$(cd "$work/prefix" && find . -type f | files)" "$linux"
-cmp -s "$work/prefix/bin/pidrecord" build/release/pidrecord ||
-  fail "cmake --install of build/release installed another program"
+if named release; then
+  cmake --install build/release-x86_64 --prefix "$work/prefix" >/dev/null
+  expect_files "cmake --install of build/release-x86_64" \
+    "$(cd "$work/prefix" && find . -type f | files)" "$linux"
+  cmp -s "$work/prefix/bin/pidrecord" build/release-x86_64/pidrecord ||
+    fail "cmake --install of build/release-x86_64 installed another program"
+fi
 
 # Members owned 0/0 with modes 0755 and 0644, whoever packed them.
 owners() { # listing lines "mode owner": the ones that are not as they must be
@@ -111,9 +126,9 @@ owners() { # listing lines "mode owner": the ones that are not as they must be
 }
 
 # What a release build for one architecture shipped, and how it was built.
-linux_release() { # a row of cmake/architectures
-  local arch=$1 debarch=$2 rpmarch=$3 triplet=$4 run=$6 marker=$8 limit=$9
-  local build=build/${10}
+linux_release() { # cpu debian rpm triplet qemu marker max
+  local arch=$1 debarch=$2 rpmarch=$3 triplet=$4 run=$5 marker=$6 limit=$7
+  local build=build/release-$1
   [ "$run" != - ] || run=
   local cxx=$triplet-g++ objdump=$triplet-objdump nm=$triplet-nm
   local tgz=$dist/pidrecord-$version-linux-$arch.tar.gz
@@ -199,76 +214,81 @@ usr/share/man/man1/pidrecord.1.gz "
   [ "$($nm "$core" | grep -c 'U __stack_chk_fail')" -gt 0 ] ||
     fail "$core has no stack protector"
 }
-while read -ra row; do
-  [[ ${row[0]} == \#* ]] || linux_release "${row[@]}"
-done <cmake/architectures
+while read -r preset row; do
+  read -ra row <<<"$row"
+  ! named "$preset" || linux_release "${row[@]}"
+done <<<"$(architectures preset cpu debian rpm triplet qemu marker max)"
 
 # The x86-64 RPM installs into a scratch root, and works from there.
-root=$work/rpmroot
-rpm --root "$root" --initdb
-rpm --root "$root" --nodeps -i "$dist/pidrecord-$version-1.x86_64.rpm" \
-  2>/dev/null || fail "rpm -i pidrecord-$version-1.x86_64.rpm"
-mkdir "$root/ckpt"
-{ "$root/usr/bin/pidrecord" checkpoint "$root/ckpt" &&
-  "$root/usr/bin/pidrecord" restore "$root/ckpt"; } ||
-  fail "the RPM's program: status $?"
-[ "$(od -An -tx1 "$root/ckpt/pid" | tr -d ' \n')" = 2d310a ] ||
-  fail "the RPM's program wrote another record"
+if named release; then
+  root=$work/rpmroot
+  rpm --root "$root" --initdb
+  rpm --root "$root" --nodeps -i "$dist/pidrecord-$version-1.x86_64.rpm" \
+    2>/dev/null || fail "rpm -i pidrecord-$version-1.x86_64.rpm"
+  mkdir "$root/ckpt"
+  { "$root/usr/bin/pidrecord" checkpoint "$root/ckpt" &&
+    "$root/usr/bin/pidrecord" restore "$root/ckpt"; } ||
+    fail "the RPM's program: status $?"
+  [ "$(od -An -tx1 "$root/ckpt/pid" | tr -d ' \n')" = 2d310a ] ||
+    fail "the RPM's program wrote another record"
+fi
 
 # The glibc build honours _FORTIFY_SOURCE: its checked functions are linked.
-[ "$(nm build/default/pidrecord | grep -c __snprintf_chk)" -gt 0 ] ||
+! named default || [ "$(nm build/default/pidrecord | grep -c __snprintf_chk)" -gt 0 ] ||
   fail "build/default/pidrecord is not fortified"
 
 # Windows: the program, its manual, README and notices side by side; the
 # program stripped, with its version, its manifest and its hardening.
-expect_files "$zip" "$(unzip -Z1 "$zip" | files)" \
-  "COPYRIGHT.txt README.txt pidrecord.exe pidrecord.html "
-bad=$(zipinfo "$zip" | awk '/^-/ { print $1 }' |
-  grep -vxE -- '-rw-r--r--|-rwxr-xr-x' || true)
-[ -z "$bad" ] || fail "$zip has members with modes $bad"
-sbom_check "$zip.spdx.json" "$zip" "mingw-w64-x86-64-dev=ZPL-2.1 MIT"
-unzip -q "$zip" -d "$work/zip"
-exe=$work/zip/pidrecord.exe
-cmp -s "$exe" build/windows/pidrecord.exe || fail "$zip holds another exe"
-# The manual as mandoc renders it, with a stylesheet of its own.
-unstyled() { sed '/^  <style>$/,/^  <\/style>$/d'; }
-mandoc -T html "-Ios=pidrecord $version" src/pidrecord.1 | unstyled \
-  >"$work/manual.html"
-unstyled <"$work/zip/pidrecord.html" | cmp -s - "$work/manual.html" ||
-  fail "$zip holds another manual"
-mingw=x86_64-w64-mingw32-g++-posix
-for lib in "$($mingw -print-file-name=libmingwex.a)" \
-  "$($mingw -print-libgcc-file-name)"; do
-  pkg=$(package_of "$lib")
-  grep -q "^License: $pkg-notices" "$work/zip/COPYRIGHT.txt" ||
-    fail "$zip lacks the notices of $pkg"
-done
-headers=$(x86_64-w64-mingw32-objdump -p "$exe")
-for flag in DYNAMIC_BASE HIGH_ENTROPY_VA NX_COMPAT; do
-  grep -qw $flag <<<"$headers" || fail "$exe lacks $flag"
-done
-# The stack protector in our own code, with a guard seeded by rand_s.
-core=$(x86_64-w64-mingw32-nm build/windows/libpidrecord_core.a)
-[ "$(grep -c 'U __stack_chk_fail' <<<"$core")" -gt 0 ] ||
-  fail "build/windows/libpidrecord_core.a has no stack protector"
-[ "$(grep -c 'U __imp_rand_s' <<<"$core")" -gt 0 ] ||
-  fail "build/windows/libpidrecord_core.a does not seed the guard"
-size=$(stat -c %s "$exe")
-[ "$size" -le 65536 ] || fail "$exe is $size bytes"
-[ "$(x86_64-w64-mingw32-objdump -h "$exe" | grep -c '\.debug')" -eq 0 ] ||
-  fail "$exe has debugging sections"
-[ -z "$(x86_64-w64-mingw32-nm "$exe" 2>/dev/null)" ] ||
-  fail "$exe has symbols"
-strings=$(strings -el "$exe" | tr '\n' '|')
-for pair in "FileVersion|$version" "ProductVersion|$version" \
-  "ProductName|pidrecord" "InternalName|pidrecord" \
-  "OriginalFilename|pidrecord.exe" "FileDescription|"; do
-  [[ $strings == *"|$pair"* ]] || fail "$exe lacks the version string $pair"
-done
-manifest=$(strings "$exe")
-for setting in '<activeCodePage [^>]*>UTF-8<' '<longPathAware [^>]*>true<'; do
-  grep -q "$setting" <<<"$manifest" || fail "$exe's manifest lacks $setting"
-done
+if named windows; then
+  expect_files "$zip" "$(unzip -Z1 "$zip" | files)" \
+    "COPYRIGHT.txt README.txt pidrecord.exe pidrecord.html "
+  bad=$(zipinfo "$zip" | awk '/^-/ { print $1 }' |
+    grep -vxE -- '-rw-r--r--|-rwxr-xr-x' || true)
+  [ -z "$bad" ] || fail "$zip has members with modes $bad"
+  sbom_check "$zip.spdx.json" "$zip" "mingw-w64-x86-64-dev=ZPL-2.1 MIT"
+  unzip -q "$zip" -d "$work/zip"
+  exe=$work/zip/pidrecord.exe
+  cmp -s "$exe" build/windows/pidrecord.exe || fail "$zip holds another exe"
+  # The manual as mandoc renders it, with a stylesheet of its own.
+  unstyled() { sed '/^  <style>$/,/^  <\/style>$/d'; }
+  mandoc -T html "-Ios=pidrecord $version" src/pidrecord.1 | unstyled \
+    >"$work/manual.html"
+  unstyled <"$work/zip/pidrecord.html" | cmp -s - "$work/manual.html" ||
+    fail "$zip holds another manual"
+  mingw=x86_64-w64-mingw32-g++-posix
+  for lib in "$($mingw -print-file-name=libmingwex.a)" \
+    "$($mingw -print-libgcc-file-name)"; do
+    pkg=$(package_of "$lib")
+    grep -q "^License: $pkg-notices" "$work/zip/COPYRIGHT.txt" ||
+      fail "$zip lacks the notices of $pkg"
+  done
+  headers=$(x86_64-w64-mingw32-objdump -p "$exe")
+  for flag in DYNAMIC_BASE HIGH_ENTROPY_VA NX_COMPAT; do
+    grep -qw $flag <<<"$headers" || fail "$exe lacks $flag"
+  done
+  # The stack protector in our own code, with a guard seeded by rand_s.
+  core=$(x86_64-w64-mingw32-nm build/windows/libpidrecord_core.a)
+  [ "$(grep -c 'U __stack_chk_fail' <<<"$core")" -gt 0 ] ||
+    fail "build/windows/libpidrecord_core.a has no stack protector"
+  [ "$(grep -c 'U __imp_rand_s' <<<"$core")" -gt 0 ] ||
+    fail "build/windows/libpidrecord_core.a does not seed the guard"
+  size=$(stat -c %s "$exe")
+  [ "$size" -le 65536 ] || fail "$exe is $size bytes"
+  [ "$(x86_64-w64-mingw32-objdump -h "$exe" | grep -c '\.debug')" -eq 0 ] ||
+    fail "$exe has debugging sections"
+  [ -z "$(x86_64-w64-mingw32-nm "$exe" 2>/dev/null)" ] ||
+    fail "$exe has symbols"
+  strings=$(strings -el "$exe" | tr '\n' '|')
+  for pair in "FileVersion|$version" "ProductVersion|$version" \
+    "ProductName|pidrecord" "InternalName|pidrecord" \
+    "OriginalFilename|pidrecord.exe" "FileDescription|"; do
+    [[ $strings == *"|$pair"* ]] || fail "$exe lacks the version string $pair"
+  done
+  manifest=$(strings "$exe")
+  for setting in '<activeCodePage [^>]*>UTF-8<' '<longPathAware [^>]*>true<'; do
+    grep -q "$setting" <<<"$manifest" || fail "$exe's manifest lacks $setting"
+  done
+fi
 
 echo "packages: $failures failures"
 [ "$failures" -eq 0 ]

@@ -63,7 +63,7 @@ cp "$work/CHANGELOG" "$src/CHANGELOG"
 configure -DPIDRECORD_MINISIGN_KEY="$keys/open.key" ||
   fail "configure with good keys: $(tail -5 "$work/out")"
 sed -i '/^ -- /d' "$src/CHANGELOG"
-! cmake --build "$src/build/release" >/dev/null 2>&1 ||
+! cmake --build "$src/build/release-x86_64" >/dev/null 2>&1 ||
   fail "the build went on with a CHANGELOG that has no trailer"
 
 # The RPM's changelog: every entry, and text that rpmbuild would expand
@@ -74,7 +74,7 @@ printf '\n%s\n\n%s\n\n%s\n' 'pidrecord (0.9.0) unstable; urgency=medium' \
   '  * An older entry.' \
   ' -- someone <someone@example.org>  Mon, 07 Dec 2026 12:00:00 +0000' \
   >>"$src/CHANGELOG"
-if configure && cmake --build "$src/build/release" >/dev/null &&
+if configure && cmake --build "$src/build/release-x86_64" >/dev/null &&
   (cd "$src" && cpack --preset release >/dev/null); then
   log=$(rpm -qp --changelog "$src"/build/dist/*.x86_64.rpm 2>/dev/null)
   grep -qxF -- '- Uses 100%{?_libdir} of %(echo hi).' <<<"$log" ||

@@ -1,0 +1,36 @@
+# shellcheck shell=bash
+# Sourced by the scripts that name the release artifacts or list them.
+
+# The one place that names the artifacts: of a kind, for a version and an
+# architecture in that kind's terms, which may be a pattern.
+artifact() { # tgz|deb|rpm|zip, version, architecture
+  case $1 in
+  tgz) echo "pidrecord-$2-linux-$3.tar.gz" ;;
+  deb) echo "pidrecord_$2_$3.deb" ;;
+  rpm) echo "pidrecord-$2-1.$3.rpm" ;;
+  zip) echo "pidrecord-$2-win64.zip" ;;
+  esac
+}
+
+# write_sums DIR VERSION: DIR/SHA256SUMS vouches for this version's packages
+# and their SBOMs alone, whatever else the folder holds, signed with
+# MINISIGN_KEY (a secret key file without a password) where one is named. A
+# signature that fails leaves none beside it.
+write_sums() {
+  local dir=$1 version=$2 f listed=() sig
+  (
+    cd "$dir" || exit
+    for f in $(artifact tgz "$version" '*') $(artifact deb "$version" '*') \
+      $(artifact rpm "$version" '*') $(artifact zip "$version"); do
+      [ ! -e "$f" ] || listed+=("$f" "$f.spdx.json")
+    done
+    rm -f SHA256SUMS.minisig
+    printf '%s\n' "${listed[@]}" | LC_ALL=C sort | xargs sha256sum >SHA256SUMS
+    [ -n "${MINISIGN_KEY-}" ] || exit 0
+    sig=$(mktemp)
+    minisign -S -s "$MINISIGN_KEY" -m SHA256SUMS -x "$sig" \
+      -t "pidrecord $version, SOURCE_DATE_EPOCH $SOURCE_DATE_EPOCH" \
+      </dev/null >/dev/null || { rm -f "$sig"; exit 1; }
+    mv "$sig" SHA256SUMS.minisig
+  )
+}

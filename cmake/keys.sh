@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Checks the owner's signing settings before anything is built, so that a
+# release is signed whole or not at all, and never waits for a password:
+# each named file exists and can be read, the certificate and its key come
+# together, and no key has a password. Says what to mend and fails.
+# Usage: keys.sh MINISIGN_KEY SIGNING_CERT SIGNING_KEY (an empty one: unset)
+set -euo pipefail
+minisign=$1 cert=$2 key=$3
+stop() { echo "$*" >&2; exit 1; }
+if [[ -z $cert && -n $key || -n $cert && -z $key ]]; then
+  stop "set both PIDRECORD_SIGNING_CERT and PIDRECORD_SIGNING_KEY, or neither"
+fi
+for pair in "PIDRECORD_MINISIGN_KEY=$minisign" \
+  "PIDRECORD_SIGNING_CERT=$cert" "PIDRECORD_SIGNING_KEY=$key"; do
+  file=${pair#*=}
+  [ -z "$file" ] || [ -f "$file" ] || stop "${pair%%=*}: no file $file"
+  [ -z "$file" ] || [ -r "$file" ] || stop "${pair%%=*}: cannot read $file"
+done
+# A minisign key made with -W begins with "Ed", no KDF, "B2".
+[ -z "$minisign" ] || sed -n 2p "$minisign" | grep -q '^RWQAAEIy' ||
+  stop "$minisign is not a minisign secret key without a password:" \
+    "remove it with minisign -C"
+[ -z "$key" ] || ! grep -q ENCRYPTED "$key" ||
+  stop "$key has a password: remove it with openssl pkey"

@@ -1,0 +1,133 @@
+#!/usr/bin/env bash
+# Makes the whole release of one commit in build/release/: every row of
+# cmake/architectures and the Windows ZIP, each configured, built, tested
+# (under the row's emulator), packed and package-checked by its workflow in
+# a fresh Debian chroot made with mmdebstrap, of the newest Debian release
+# that carries the row; then SHA256SUMS, written once over exactly that
+# version's artifacts and signed once where a minisign key is set.
+# Runs on any Linux with mmdebstrap, as root or, through mmdebstrap's unshare
+# mode, as a user with subordinate ids.
+# Usage: ./release.sh [COMMIT] (HEAD by default)
+# Environment, optional: the presets' signing settings PIDRECORD_MINISIGN_KEY,
+# PIDRECORD_SIGNING_CERT, PIDRECORD_SIGNING_KEY and PIDRECORD_TIMESTAMP_URL,
+# checked before anything is built; PIDRECORD_CHROOTS, a directory that
+# keeps each chroot's tarball for later runs and takes it from there when it
+# has one (by default they are made anew, in build/release/chroots).
+set -euo pipefail
+cd "$(dirname "$0")"
+# shellcheck source=cmake/architectures.sh
+. cmake/architectures.sh
+commit=$(git rev-parse --verify "${1:-HEAD}^{commit}")
+minisign=${PIDRECORD_MINISIGN_KEY-} cert=${PIDRECORD_SIGNING_CERT-}
+key=${PIDRECORD_SIGNING_KEY-} url=${PIDRECORD_TIMESTAMP_URL-}
+bash cmake/keys.sh "$minisign" "$cert" "$key"
+
+out=build/release
+chroots=${PIDRECORD_CHROOTS:-$out/chroots}
+[ -n "${PIDRECORD_CHROOTS-}" ] || rm -rf "$chroots"
+mkdir -p "$out" "$chroots" "$out/logs"
+find "$out" -maxdepth 1 -type f -delete
+chroots=$(realpath "$chroots") out=$(realpath "$out")
+# Readable by the unshared root, which is none of the caller's ids.
+work=$(mktemp -d)
+chmod 0755 "$work"
+trap 'rm -rf "$work"' EXIT
+
+# The export, the keys under fixed names and the step that each chroot runs
+# go into it as /build.
+mkdir "$work/build" "$work/build/keys" "$work/build/dist"
+git archive --prefix=pidrecord/ "$commit" | tar -x -C "$work/build"
+for f in minisign:"$minisign" cert:"$cert" key:"$key"; do
+  [ -z "${f#*:}" ] || cp "${f#*:}" "$work/build/keys/${f%%:*}"
+done
+signing=()
+[ -z "$cert" ] || signing+=(-DPIDRECORD_SIGNING_CERT=/build/keys/cert
+  -DPIDRECORD_SIGNING_KEY=/build/keys/key)
+[ -z "$url" ] || signing+=("-DPIDRECORD_TIMESTAMP_URL=$url")
+{
+  echo 'set -euo pipefail'
+  echo 'cd /build/pidrecord'
+  declare -p signing
+  cat <<'END'
+# step PRESET: its workflow and package check, the owner's certificate
+# given to Windows; step sums: SHA256SUMS over /build/dist, signed.
+if [ "$1" = sums ]; then
+  . cmake/artifacts.sh
+  SOURCE_DATE_EPOCH=$(dpkg-parsechangelog -l CHANGELOG -S Timestamp)
+  [ ! -e /build/keys/minisign ] || export MINISIGN_KEY=/build/keys/minisign
+  write_sums /build/dist "$(dpkg-parsechangelog -l CHANGELOG -S Version)"
+  exit
+fi
+[ "$1" != windows ] || cmake --preset windows "${signing[@]}" >/dev/null
+cmake --workflow --preset "$1"
+tests/packages_test.sh "$1"
+END
+} >"$work/build/step"
+chmod -R a+rX "$work/build"
+
+suite() { # a Debian release's major version: its code name
+  case $1 in
+  12) echo bookworm ;;
+  13) echo trixie ;;
+  *) echo "release.sh: no code name for Debian $1" >&2; return 1 ;;
+  esac
+}
+
+# chroot_for SUITE PRESET: the tarball of a chroot that has what PRESET's
+# workflow and its package check need, made with the tree's own
+# prerequisites.sh unless the cache has it.
+chroot_for() {
+  local tarball=$chroots/$1-$2.tar log=$out/logs/chroot-$1-$2.log
+  [ -e "$tarball" ] && { echo "$tarball"; return; }
+  mmdebstrap --quiet --variant=apt --skip=output/dev \
+    --customize-hook="copy-in $work/build /" \
+    --customize-hook="chroot \"\$1\" env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin \
+      /build/pidrecord/prerequisites.sh $2 packages" \
+    --customize-hook="rm -rf \"\$1/build\"" \
+    "$1" "$tarball.part" >"$log" 2>&1 ||
+    { tail -n 20 "$log" >&2; echo "FAIL: a $1 chroot for $2 (log: $log)" >&2
+      return 1; }
+  mv "$tarball.part" "$tarball"
+  echo "$tarball"
+}
+
+# in_chroot SUITE PRESET|sums HOOK...: the step, under env -i, in a fresh
+# chroot from PRESET's tarball (the release row's for sums); the hooks after
+# it copy out what it made.
+in_chroot() {
+  local suite=$1 step=$2 tarball log=$out/logs/$2.log
+  shift 2
+  tarball=$(chroot_for "$suite" "${step/#sums/release}")
+  mmdebstrap --quiet --variant=custom --skip=update \
+    --setup-hook="tar-in $tarball /" \
+    --customize-hook="copy-in $work/build /" \
+    --customize-hook="chroot \"\$1\" env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin \
+      HOME=/root LC_ALL=C.UTF-8 bash /build/step $step" \
+    "${@/#/--customize-hook=}" "$suite" /dev/null >"$log" 2>&1 ||
+    { tail -n 40 "$log" >&2; echo "FAIL: $step in $suite (log: $log)" >&2
+      return 1; }
+}
+
+# Every row in the newest release that carries it, then Windows in Debian 13.
+builds=()
+while read -r preset debians; do
+  newest=$(tr , '\n' <<<"$debians" | sort -n | tail -n1)
+  builds+=("$(suite "$newest") $preset")
+done <<<"$(architectures preset debians)"
+builds+=("trixie windows")
+mkdir "$work/dist"
+for build in "${builds[@]}"; do
+  read -r suite preset <<<"$build"
+  in_chroot "$suite" "$preset" "sync-out /build/pidrecord/build/dist $work/dist"
+  echo "$preset: built, tested, packed and checked in Debian $suite"
+done
+
+# SHA256SUMS once, over exactly this version's artifacts, and signed.
+rm -f "$work/dist"/SHA256SUMS*
+cp "$work/dist"/* "$work/build/dist"
+cp "$work/dist"/* "$out"
+sums=("download /build/dist/SHA256SUMS $out/SHA256SUMS")
+[ -z "$minisign" ] ||
+  sums+=("download /build/dist/SHA256SUMS.minisig $out/SHA256SUMS.minisig")
+in_chroot trixie sums "${sums[@]}"
+echo "release: $(wc -l <"$out/SHA256SUMS") files in SHA256SUMS, in $out"
