@@ -84,10 +84,10 @@ chroot_for() {
     --customize-hook="chroot \"\$1\" env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin \
       /build/pidrecord/prerequisites.sh $2 packages" \
     --customize-hook="rm -rf \"\$1/build\"" \
-    "$1" "$tarball.part" >"$log" 2>&1 ||
+    "$1" "${tarball%.tar}.part.tar" >"$log" 2>&1 ||
     { tail -n 20 "$log" >&2; echo "FAIL: a $1 chroot for $2 (log: $log)" >&2
       return 1; }
-  mv "$tarball.part" "$tarball"
+  mv "${tarball%.tar}.part.tar" "$tarball"
   echo "$tarball"
 }
 

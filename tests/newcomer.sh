@@ -1,14 +1,18 @@
 #!/usr/bin/env bash
-# A newcomer's machine: a bare Debian 12, made with mmdebstrap from this
-# machine's apt sources, gets a clone of this tree and runs, under env -i,
-# the README's two commands, read from the README as a newcomer would paste
-# them, and nothing before them: each installs what it needs. Fails naming
-# the command that failed.
-# Usage: tests/newcomer.sh [COMMAND]
+# A newcomer's machine: a bare Debian of the release SUITE (bookworm,
+# trixie), made with mmdebstrap from this machine's apt sources where they
+# name SUITE and else from mmdebstrap's own, gets a clone of this tree and
+# runs, under env -i, the README's two commands, read from the README as a
+# newcomer would paste them, and nothing before them: each installs what it
+# needs. Fails naming the command that failed.
+# Usage: tests/newcomer.sh SUITE [COMMAND]
 # COMMAND, if given, runs in the clone after those two (for example
 # "bash .ci/run").
 set -euo pipefail
 cd "$(dirname "$0")/.."
+[ $# -gt 0 ] || { echo "usage: $0 SUITE [COMMAND]" >&2; exit 2; }
+suite=$1
+shift
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
@@ -54,8 +58,8 @@ shopt -s nullglob
 sources=()
 while read -r f; do
   [ -z "$f" ] || sources+=("$f")
-done <<<"$(grep -l bookworm /etc/apt/sources.list \
+done <<<"$(grep -lw "$suite" /etc/apt/sources.list \
   /etc/apt/sources.list.d/*.{list,sources} 2>/dev/null || true)"
 mmdebstrap --quiet --variant=apt --include=git,ca-certificates \
-  "${hooks[@]}" bookworm /dev/null "${sources[@]}"
-echo "newcomer: both of the README's commands passed"
+  "${hooks[@]}" "$suite" /dev/null "${sources[@]}"
+echo "newcomer: both of the README's commands passed on $suite"
