@@ -108,19 +108,32 @@ in_chroot() {
       return 1; }
 }
 
-# Every row in the newest release that carries it, then Windows in Debian 13.
-builds=()
+# Windows in Debian 13, and every row in the newest release that carries it.
+builds=("trixie windows")
 while read -r preset debians; do
   newest=$(tr , '\n' <<<"$debians" | sort -n | tail -n1)
   builds+=("$(suite "$newest") $preset")
 done <<<"$(architectures preset debians)"
-builds+=("trixie windows")
 mkdir "$work/dist"
-for build in "${builds[@]}"; do
-  read -r suite preset <<<"$build"
-  in_chroot "$suite" "$preset" "sync-out /build/pidrecord/build/dist $work/dist"
-  echo "$preset: built, tested, packed and checked in Debian $suite"
+build() { # suite preset
+  in_chroot "$1" "$2" "sync-out /build/pidrecord/build/dist $work/dist"
+  echo "$2: built, tested, packed and checked in Debian $1"
+}
+# As many at once as there are processors: much of a chroot's time is
+# unpacking.
+running=0 failed=0
+for row in "${builds[@]}"; do
+  if [ "$running" -ge "$(nproc)" ]; then
+    wait -n || failed=1
+    running=$((running - 1))
+  fi
+  [ "$failed" -eq 0 ] || break
+  read -r suite preset <<<"$row"
+  build "$suite" "$preset" &
+  running=$((running + 1))
 done
+for ((; running > 0; running--)); do wait -n || failed=1; done
+[ "$failed" -eq 0 ] || exit 1
 
 # SHA256SUMS once, over exactly this version's artifacts, and signed.
 rm -f "$work/dist"/SHA256SUMS*

@@ -15,6 +15,9 @@ cat >"$deb/usr/share/lintian/overrides/pidrecord" <<END
 # A static PIE has the ELF type of a shared object, and no dependency, which
 # lintian takes for a library that lacks them.
 pidrecord: shared-library-lacks-prerequisites [usr/bin/pidrecord]
+# The notices quote Debian's copyright files of what is linked in word for
+# word, the FSF's former address in the GCC runtime's among them.
+pidrecord: old-fsf-address-in-copyright-file
 END
 cat >"$deb/DEBIAN/control" <<END
 Package: pidrecord

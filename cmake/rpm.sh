@@ -61,7 +61,6 @@ SOURCE_DATE_EPOCH=$epoch rpmbuild -bb --quiet --target "$arch-linux" \
   --define "_rpmfilename pidrecord.rpm" \
   --define "_buildhost reproducible" \
   --define "use_source_date_epoch_as_buildtime 1" \
-  --define "clamp_mtime_to_source_date_epoch 1" \
   --define "_binary_payload w9.gzdio" \
   --define "_build_id_links none" \
   --define "debug_package %{nil}" \

@@ -184,8 +184,13 @@ usr/share/man/man1/pidrecord.1.gz "
     [ "$(rpm -qp --requires "$rpm" 2>/dev/null | grep -vc '^rpmlib(')" -eq 0 ] ||
       fail "$rpm has dependencies"
     # rpmlint exits 0 on warnings, so every E or W line fails; it reports a
-    # filter in the rc that matches nothing as one.
-    rpmlint -r cmake/pidrecord.rpmlintrc "$rpm" >"$work/rpmlint" 2>&1 || true
+    # filter in the rc that matches nothing as one. rpmlint 2.4 (Debian 12)
+    # looks for a manual page named for the section, not for the program;
+    # pidrecord.1 is there.
+    cp cmake/pidrecord.rpmlintrc "$work/rpmlintrc"
+    [[ $(rpmlint --version) != 2.4.* ]] ||
+      echo 'addFilter("no-manual-page-for-binary pidrecord")' >>"$work/rpmlintrc"
+    rpmlint -r "$work/rpmlintrc" "$rpm" >"$work/rpmlint" 2>&1 || true
     ! grep -E ': [EW]: ' "$work/rpmlint" || fail "rpmlint $rpm"
     packed+=("$rpm")
   fi
