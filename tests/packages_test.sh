@@ -131,8 +131,9 @@ linux_release() { # cpu debian rpm triplet qemu marker max
   local build=build/release-$1
   [ "$run" != - ] || run=
   local cxx=$triplet-g++ objdump=$triplet-objdump nm=$triplet-nm
-  local tgz=$dist/pidrecord-$version-linux-$arch.tar.gz
-  local deb=$dist/pidrecord_${version}_$debarch.deb
+  local tgz deb
+  tgz=$dist/$(artifact tgz "$version" "$arch")
+  deb=$dist/$(artifact deb "$version" "$debarch")
   local exe=$work/$arch/usr/bin/pidrecord size headers record pkg
   expect_files "$tgz" "$(tar tzf "$tgz" | files)" "bin/pidrecord \
 $doc/README.md $doc/changelog $doc/copyright share/man/man1/pidrecord.1 "
@@ -175,7 +176,8 @@ usr/share/man/man1/pidrecord.1.gz "
   # The RPM, where RPM distributions build one: the same program and
   # documents, the notices as its license file, no dependencies, nothing
   # from rpmlint but what its rc explains.
-  local rpm=$dist/pidrecord-$version-1.$rpmarch.rpm
+  local rpm
+  rpm=$dist/$(artifact rpm "$version" "$rpmarch")
   if [ "$rpmarch" != - ]; then
     expect_files "$rpm" "$(rpm -qlp "$rpm" 2>/dev/null | grep -v /$ | files)" \
       "/usr/bin/pidrecord /usr/$doc /usr/$doc/README.md /usr/$doc/changelog \
@@ -228,8 +230,9 @@ done <<<"$(architectures preset cpu debian rpm triplet qemu marker max)"
 if named release; then
   root=$work/rpmroot
   rpm --root "$root" --initdb
-  rpm --root "$root" --nodeps -i "$dist/pidrecord-$version-1.x86_64.rpm" \
-    2>/dev/null || fail "rpm -i pidrecord-$version-1.x86_64.rpm"
+  rpm=$(artifact rpm "$version" x86_64)
+  rpm --root "$root" --nodeps -i "$dist/$rpm" 2>/dev/null ||
+    fail "rpm -i $rpm"
   mkdir "$root/ckpt"
   { "$root/usr/bin/pidrecord" checkpoint "$root/ckpt" &&
     "$root/usr/bin/pidrecord" restore "$root/ckpt"; } ||

@@ -7,9 +7,13 @@
 # unsigned exe byte for byte. Run from the source tree after the windows
 # workflow.
 set -euo pipefail
+# shellcheck source=cmake/artifacts.sh
+. cmake/artifacts.sh
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 keys=$work/keys dist=$work/dist
+version=$(sed -n 's/^project(pidrecord VERSION \([0-9.]*\).*/\1/p' \
+  CMakeLists.txt)
 mkdir "$keys"
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
@@ -20,7 +24,7 @@ openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=throwaway" \
   -out "$keys/code.pem" 2>/dev/null
 # A package of another version left in the folder is none of this release's.
 mkdir "$dist"
-echo stale >"$dist/pidrecord_0.9.0_amd64.deb"
+echo stale >"$dist/$(artifact deb 0.9.0 amd64)"
 for preset in release windows; do
   cmake --preset $preset -B "$work/$preset" --no-warn-unused-cli -DBUILD_TESTING=OFF \
     -DPIDRECORD_DIST_DIR="$dist" \
@@ -36,11 +40,11 @@ minisign -V -q -p "$keys/minisign.pub" -m "$dist/SHA256SUMS" ||
 (cd "$dist" && sha256sum -c --quiet SHA256SUMS) || fail "SHA256SUMS"
 ! grep -F 0.9.0 "$dist/SHA256SUMS" || fail "SHA256SUMS vouches for 0.9.0"
 # The same RSA key, without a timestamp server, signs to the same bytes.
-cp "$dist"/pidrecord-*-win64.zip "$work/first.zip"
+cp "$dist/$(artifact zip "$version")" "$work/first.zip"
 (cd "$work/windows" && cpack >/dev/null)
-cmp -s "$dist"/pidrecord-*-win64.zip "$work/first.zip" ||
+cmp -s "$dist/$(artifact zip "$version")" "$work/first.zip" ||
   fail "signed again with the same key, the ZIP differs"
-unzip -q "$dist"/pidrecord-*-win64.zip pidrecord.exe -d "$work"
+unzip -q "$dist/$(artifact zip "$version")" pidrecord.exe -d "$work"
 exe=$work/pidrecord.exe
 osslsigncode verify -CAfile "$keys/code.pem" -in "$exe" >"$work/verify" 2>&1 ||
   fail "osslsigncode verify: $(tail -n 3 "$work/verify")"
