@@ -75,7 +75,9 @@ suite() { # a Debian release's major version: its code name
 
 # chroot_for SUITE PRESET: the tarball of a chroot that has what PRESET's
 # workflow and its package check need, made with the tree's own
-# prerequisites.sh unless the cache has it.
+# prerequisites.sh unless the cache has it. It holds no /dev: an unshared
+# root cannot make device nodes, and mmdebstrap mounts them where it finds
+# the directory.
 chroot_for() {
   local tarball=$chroots/$1-$2.tar log=$out/logs/chroot-$1-$2.log
   [ -e "$tarball" ] && { echo "$tarball"; return; }
@@ -100,6 +102,7 @@ in_chroot() {
   tarball=$(chroot_for "$suite" "${step/#sums/release}")
   mmdebstrap --quiet --variant=custom --skip=update \
     --setup-hook="tar-in $tarball /" \
+    --setup-hook="mkdir -p \"\$1/dev\"" \
     --customize-hook="copy-in $work/build /" \
     --customize-hook="chroot \"\$1\" env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin \
       HOME=/root LC_ALL=C.UTF-8 bash /build/step $step" \
