@@ -28,18 +28,17 @@ chroots=${PIDRECORD_CHROOTS:-$out/chroots}
 mkdir -p "$out" "$chroots" "$out/logs"
 find "$out" -maxdepth 1 -type f -delete
 chroots=$(realpath "$chroots") out=$(realpath "$out")
-# Readable by the unshared root, which is none of the caller's ids.
 work=$(mktemp -d)
-chmod 0755 "$work"
 trap 'rm -rf "$work"' EXIT
 
-# The export, the keys under fixed names and the step that each chroot runs
-# go into it as /build.
-mkdir "$work/build" "$work/build/keys" "$work/build/dist"
+# The export and the step that each chroot runs go into it as /build; the
+# keys, under fixed names, into /build/keys of the chroot that uses them:
+# the certificate and its key Windows's, the minisign key that of the sums.
+mkdir -p "$work/build/dist" "$work/keys/windows/keys" "$work/keys/sums/keys"
 git archive --prefix=pidrecord/ "$commit" | tar -x -C "$work/build"
-for f in minisign:"$minisign" cert:"$cert" key:"$key"; do
-  [ -z "${f#*:}" ] || cp "${f#*:}" "$work/build/keys/${f%%:*}"
-done
+[ -z "$cert" ] || cp "$cert" "$work/keys/windows/keys/cert"
+[ -z "$key" ] || cp "$key" "$work/keys/windows/keys/key"
+[ -z "$minisign" ] || cp "$minisign" "$work/keys/sums/keys/minisign"
 signing=()
 [ -z "$cert" ] || signing+=(-DPIDRECORD_SIGNING_CERT=/build/keys/cert
   -DPIDRECORD_SIGNING_KEY=/build/keys/key)
@@ -63,7 +62,6 @@ cmake --workflow --preset "$1"
 tests/packages_test.sh "$1"
 END
 } >"$work/build/step"
-chmod -R a+rX "$work/build"
 
 suite() { # a Debian release's major version: its code name
   case $1 in
@@ -100,10 +98,12 @@ in_chroot() {
   local suite=$1 step=$2 tarball log=$out/logs/$2.log
   shift 2
   tarball=$(chroot_for "$suite" "${step/#sums/release}")
+  mkdir -p "$work/keys/$step/keys"
   mmdebstrap --quiet --variant=custom --skip=update \
     --setup-hook="tar-in $tarball /" \
     --setup-hook="mkdir -p \"\$1/dev\"" \
     --customize-hook="copy-in $work/build /" \
+    --customize-hook="copy-in $work/keys/$step/keys /build" \
     --customize-hook="chroot \"\$1\" env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin \
       HOME=/root LC_ALL=C.UTF-8 bash /build/step $step" \
     "${@/#/--customize-hook=}" "$suite" /dev/null >"$log" 2>&1 ||
