@@ -18,7 +18,7 @@ declare -A needs=(
   # The scripts that .ci/run runs beside them; the first reads what the
   # release workflows and the windows one left.
   [packages]="lintian rpm rpmlint jq mandoc unzip qemu-user binutils
-    binutils-mingw-w64-x86-64"
+    binutils-mingw-w64-x86-64 osslsigncode"
   [signing]="@release @windows unzip openssl"
   [packaging]="@release minisign openssl"
   [newcomer]="mmdebstrap mount git"

@@ -256,7 +256,18 @@ if named windows; then
   sbom_check "$zip.spdx.json" "$zip" "mingw-w64-x86-64-dev=ZPL-2.1 MIT"
   unzip -q "$zip" -d "$work/zip"
   exe=$work/zip/pidrecord.exe
-  cmp -s "$exe" build/windows/pidrecord.exe || fail "$zip holds another exe"
+  # Where the build was given a certificate, the exe is the build's with a
+  # signature.
+  unsigned=$exe
+  if grep -q '^PIDRECORD_SIGNING_CERT:FILEPATH=.' build/windows/CMakeCache.txt
+  then
+    unsigned=$work/unsigned.exe
+    { osslsigncode extract-signature -in "$exe" -out "$work/signature" &&
+      osslsigncode remove-signature -in "$exe" -out "$unsigned"; } \
+      >/dev/null 2>&1 || fail "$zip holds an exe without a signature"
+  fi
+  cmp -s "$unsigned" build/windows/pidrecord.exe ||
+    fail "$zip holds another exe"
   # The manual as mandoc renders it, with a stylesheet of its own.
   unstyled() { sed '/^  <style>$/,/^  <\/style>$/d'; }
   mandoc -T html "-Ios=pidrecord $version" src/pidrecord.1 | unstyled \
