@@ -12,8 +12,7 @@ set -euo pipefail
 . cmake/architectures.sh
 # shellcheck source=cmake/artifacts.sh
 . cmake/artifacts.sh
-version=$(sed -n 's/^project(pidrecord VERSION \([0-9.]*\).*/\1/p' \
-  CMakeLists.txt)
+version=$(project_version)
 dist=build/dist
 zip=$dist/$(artifact zip "$version")
 work=$(mktemp -d)
@@ -22,7 +21,7 @@ failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 [ $# -gt 0 ] || { echo "usage: $0 PRESET..." >&2; exit 2; }
 named() { [[ " $presets " == *" $1 "* ]]; }
-presets=" $* "
+presets=$*
 
 files() { # an archive listing: the regular files, sorted
   grep -v '/$' | sed 's|^\./||' | sort | tr '\n' ' '

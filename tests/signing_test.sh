@@ -12,8 +12,7 @@ set -euo pipefail
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 keys=$work/keys dist=$work/dist
-version=$(sed -n 's/^project(pidrecord VERSION \([0-9.]*\).*/\1/p' \
-  CMakeLists.txt)
+version=$(project_version)
 mkdir "$keys"
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
