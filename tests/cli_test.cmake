@@ -1,27 +1,46 @@
 # Runs the built executable as a caller would and checks status, standard
-# output, standard error and the record's bytes.
+# output, standard error and the record's bytes: one row a case, run in
+# every build, under the build's emulator.
 # Set by the caller: PIDRECORD, ERRORS (prints "NAME<tab>text" for each
 # error, with this C library's text), EMULATOR (may be empty), WORK, WINDOWS.
 # Each run works in a directory of its own under WORK, so that runs at once
 # do not meet.
+cmake_minimum_required(VERSION 3.25)
 string(TIMESTAMP now "%s%f")
 string(RANDOM LENGTH 8 salt)
 set(WORK "${WORK}/${now}-${salt}")
+file(MAKE_DIRECTORY "${WORK}")
 
 if(WINDOWS)
   set(eol "\r\n") # the console runtime's text streams
 else()
   set(eol "\n")
 endif()
+set(written "-1${eol}")
+# This C library's texts, as ${ENOENT} and the like.
+execute_process(COMMAND ${EMULATOR} ${ERRORS} OUTPUT_VARIABLE texts)
+string(REGEX MATCHALL "[A-Z]+\t[^\r\n]*" texts "${texts}")
+foreach(line IN LISTS texts)
+  string(REGEX MATCH "^([A-Z]+)\t(.*)" _ "${line}")
+  set(${CMAKE_MATCH_1} "${CMAKE_MATCH_2}")
+endforeach()
+string(ASCII 11 vt)
+string(ASCII 12 ff)
 
+# Files, not variables: execute_process would drop carriage returns.
+# Compared as hex: a plain file(READ) drops carriage returns too.
 function(expect_run status err)
-  # Files, not variables: execute_process would drop carriage returns.
-  execute_process(COMMAND ${EMULATOR} ${PIDRECORD} ${ARGN}
-                  WORKING_DIRECTORY "${WORK}"
-                  RESULT_VARIABLE got_status
-                  OUTPUT_FILE "${WORK}/stdout"
-                  ERROR_FILE "${WORK}/stderr")
-  # Compared as hex: a plain file(READ) drops carriage returns too.
+  set(a "${ARGN}")
+  set(into WORKING_DIRECTORY "${WORK}" RESULT_VARIABLE got_status
+           OUTPUT_FILE "${WORK}/stdout" ERROR_FILE "${WORK}/stderr")
+  list(LENGTH a n)
+  if(n EQUAL 2) # quoted, so that an empty argument stays one
+    list(GET a 0 a0)
+    list(GET a 1 a1)
+    execute_process(COMMAND ${EMULATOR} ${PIDRECORD} "${a0}" "${a1}" ${into})
+  else()
+    execute_process(COMMAND ${EMULATOR} ${PIDRECORD} ${a} ${into})
+  endif()
   file(READ "${WORK}/stdout" got_out HEX)
   file(READ "${WORK}/stderr" got_err HEX)
   string(HEX "${err}" err)
@@ -33,40 +52,132 @@ function(expect_run status err)
   endif()
 endfunction()
 
-function(expect_record file hex)
+function(expect_record file bytes)
   if(NOT EXISTS "${file}")
     message(SEND_ERROR "${file} is missing")
     return()
   endif()
   file(READ "${file}" got HEX)
-  if(NOT got STREQUAL hex)
-    message(SEND_ERROR "${file} holds ${got}, expected ${hex}")
+  string(HEX "${bytes}" bytes)
+  if(NOT got STREQUAL bytes)
+    message(SEND_ERROR "${file} holds ${got}, expected ${bytes}")
   endif()
 endfunction()
 
+# row(STATUS STDERR BEFORE AFTER ARG...): a run in a fresh directory d, whose
+# record before the run is BEFORE: absent, a directory (dir), a link to the
+# always full device (full), "=" and its bytes; or d itself is missing. AFTER
+# is absent, dir, full (the link stays), or the record's bytes ("same":
+# BEFORE's). In ARG, a leading DIR stands for d, FITS and OVER for d padded with separators to the longest
+# directory text that fits and to one more.
+set(rows 0)
+function(row status err before after)
+  math(EXPR rows "${rows} + 1")
+  set(rows ${rows} PARENT_SCOPE)
+  set(d "${WORK}/${rows}/d")
+  file(MAKE_DIRECTORY "${d}")
+  if(before STREQUAL "missing")
+    file(REMOVE_RECURSE "${d}")
+  elseif(before STREQUAL "dir")
+    file(MAKE_DIRECTORY "${d}/pid")
+  elseif(before STREQUAL "full")
+    file(CREATE_LINK /dev/full "${d}/pid" SYMBOLIC)
+  elseif(before MATCHES "^=")
+    string(SUBSTRING "${before}" 1 -1 content)
+    file(WRITE "${d}/pid" "${content}")
+  endif()
+  string(LENGTH "${d}" length)
+  math(EXPR pad "1019 - ${length}")
+  string(REPEAT "/" ${pad} fits)
+  set(args "${ARGN}")
+  list(TRANSFORM args REPLACE "^DIR" "${d}")
+  list(TRANSFORM args REPLACE "^FITS$" "${d}${fits}")
+  list(TRANSFORM args REPLACE "^OVER$" "${d}${fits}/")
+  expect_run(${status} "${err}" "${args}")
+  if(after STREQUAL "full")
+    # The link stays.
+  elseif(after STREQUAL "absent" OR after STREQUAL "dir")
+    if(after STREQUAL "absent" AND EXISTS "${d}/pid" OR
+       after STREQUAL "dir" AND NOT IS_DIRECTORY "${d}/pid")
+      message(SEND_ERROR "pidrecord ${ARGN}: the record is not ${after}")
+    endif()
+  elseif(after STREQUAL "same")
+    expect_record("${d}/pid" "${content}")
+  else()
+    expect_record("${d}/pid" "${after}")
+  endif()
+endfunction()
+
+set(usage "usage: pidrecord checkpoint|restore DIRECTORY${eol}")
+set(unreadable "cannot read pid${eol}")
+set(long "checkpoint directory path too long${eol}")
 if(WINDOWS)
-  set(record_hex "2d310d0a")
+  # Windows refuses to open a directory as a file at all.
+  set(dir_checkpoint "fopen pidfile: ${EACCES}${eol}")
+  set(dir_restore "${dir_checkpoint}")
 else()
-  set(record_hex "2d310a")
+  set(dir_checkpoint "fopen pidfile: ${EISDIR}${eol}")
+  set(dir_restore "${unreadable}")
 endif()
 
-file(MAKE_DIRECTORY "${WORK}/d")
-file(WRITE "${WORK}/empty/pid" "")
-
-expect_run(1 "usage: pidrecord checkpoint|restore DIRECTORY${eol}")
-expect_run(1 "usage: pidrecord checkpoint|restore DIRECTORY${eol}" checkpoint)
-expect_run(1 "unknown action: Restore${eol}" Restore "${WORK}/d")
-expect_run(1 "cannot read pid${eol}" restore "${WORK}/empty")
-expect_run(0 "" checkpoint "${WORK}/d" extra)
-expect_record("${WORK}/d/pid" "${record_hex}")
-expect_run(0 "" restore "${WORK}/d")
-expect_record("${WORK}/d/pid" "${record_hex}")
+# A wrong command line touches no file.
+row(1 "${usage}" absent absent)
+row(1 "${usage}" absent absent checkpoint)
+row(1 "${usage}" absent absent restore)
+# An empty directory would put the record at the root.
+row(1 "${usage}" absent absent checkpoint "")
+row(1 "${usage}" =-1\n same restore "")
+row(1 "unknown action: Checkpoint${eol}" absent absent Checkpoint DIR)
+row(1 "unknown action: checkpoint ${eol}" absent absent "checkpoint " DIR)
+row(1 "unknown action: RESTORE${eol}" absent absent RESTORE DIR)
+row(1 "unknown action: Restore${eol}" =-1\n same Restore DIR)
+row(1 "unknown action: restored${eol}" =-1\n same restored DIR)
+row(1 "unknown action: ${eol}" absent absent "" DIR)
+row(1 "unknown action: -h${eol}" absent absent -h DIR)
+row(1 "unknown action: --${eol}" absent absent -- checkpoint DIR)
+# A checkpoint replaces any record with -1; more arguments are ignored.
+row(0 "" absent "${written}" checkpoint DIR)
+row(0 "" "=42\nmore\nlines\n" "${written}" checkpoint DIR)
+row(0 "" = "${written}" checkpoint DIR)
+row(0 "" "=not a number" "${written}" checkpoint DIR)
+row(0 "" "=${written}" "${written}" checkpoint DIR extra too)
+# A trailing separator doubles it; the path still names the same file.
+row(0 "" absent "${written}" checkpoint DIR/)
+# A restore judges only whether an integer starts, and changes nothing.
+row(0 "" "=${written}" same restore DIR ignored)
+row(0 "" "=-1\r\n" same restore DIR)
+row(0 "" =0 same restore DIR)
+row(0 "" =+9 same restore DIR)
+row(0 "" "= \n 42abc\nmore" same restore DIR)
+row(0 "" "=\t${vt}${ff}\r 5" same restore DIR)
+row(0 "" "=123456789012345678901234567890\n" same restore DIR)
+row(1 "${unreadable}" = same restore DIR)
+row(1 "${unreadable}" "= \n\t" same restore DIR)
+row(1 "${unreadable}" =abc same restore DIR)
+row(1 "${unreadable}" =- same restore DIR)
+row(1 "${unreadable}" "=- 1" same restore DIR)
+row(1 "${unreadable}" =+/ same restore DIR)
+row(1 "${unreadable}" =: same restore DIR)
+# Failures name the call and the system's error.
+row(1 "fopen pidfile: ${ENOENT}${eol}" missing absent checkpoint DIR)
+row(1 "fopen pidfile: ${ENOENT}${eol}" absent absent restore DIR)
+row(1 "${dir_checkpoint}" dir dir checkpoint DIR)
+row(1 "${dir_restore}" dir dir restore DIR)
+# The bytes usually reach the file only at its close; Wine follows the
+# host's link too.
+row(1 "fclose pidfile: ${ENOSPC}${eol}" full full checkpoint DIR)
+# A record path must fit whole: a cut one would name another file.
+row(0 "" absent "${written}" checkpoint FITS)
+row(0 "" "=${written}" same restore FITS)
+row(1 "${long}" absent absent checkpoint OVER)
+row(1 "${long}" "=${written}" same restore OVER)
+row(1 "${long}" absent absent nonsense OVER)
 
 if(NOT WINDOWS)
   # A name that looks like a drive is an ordinary directory here.
   file(MAKE_DIRECTORY "${WORK}/a:")
   expect_run(0 "" checkpoint a:)
-  expect_record("${WORK}/a:/pid" "${record_hex}")
+  expect_record("${WORK}/a:/pid" "${written}")
 endif()
 
 if(WINDOWS)
@@ -77,7 +188,7 @@ if(WINDOWS)
   # Names outside any ANSI code page reach the file system unchanged.
   file(MAKE_DIRECTORY "${WORK}/ü日本")
   expect_run(0 "" checkpoint "${WORK}/ü日本")
-  expect_record("${WORK}/ü日本/pid" "${record_hex}")
+  expect_record("${WORK}/ü日本/pid" "${written}")
   expect_run(0 "" restore "${WORK}/ü日本")
 
   # A bare drive names its current directory, not its root. The drive is
@@ -89,31 +200,12 @@ if(WINDOWS)
   set(saved "${WORK}")
   set(WORK "${WORK}/y/cwd")
   expect_run(0 "" checkpoint Y:)
-  # An empty directory is refused; taken, it would name the drive's root.
-  foreach(action checkpoint restore)
-    execute_process(COMMAND ${EMULATOR} ${PIDRECORD} ${action} ""
-                    WORKING_DIRECTORY "${WORK}"
-                    RESULT_VARIABLE got_status ERROR_VARIABLE got_err)
-    if(NOT got_status STREQUAL 1 OR NOT got_err MATCHES "^usage: ")
-      message(SEND_ERROR "${action} '': status '${got_status}', "
-              "stderr '${got_err}'; expected status 1 and the usage line")
-    endif()
-  endforeach()
   set(WORK "${saved}")
-  expect_record("${WORK}/y/cwd/pid" "${record_hex}")
+  expect_record("${WORK}/y/cwd/pid" "${written}")
   if(EXISTS "${WORK}/y/pid")
     message(SEND_ERROR "a run on Y: wrote the drive's root")
   endif()
   file(REMOVE "$ENV{WINEPREFIX}/dosdevices/y:")
-
-  # A full device: the write fails, and is reported. Wine follows the
-  # host's symbolic link.
-  execute_process(COMMAND ${EMULATOR} ${ERRORS} OUTPUT_VARIABLE texts)
-  string(REGEX MATCH "ENOSPC\t([^\r\n]*)" found "${texts}")
-  file(MAKE_DIRECTORY "${WORK}/full")
-  file(CREATE_LINK /dev/full "${WORK}/full/pid" SYMBOLIC)
-  expect_run(1 "fclose pidfile: ${CMAKE_MATCH_1}${eol}" checkpoint
-             "${WORK}/full")
 
   # A fullwidth solidus is not mapped onto "/": the record never lands in a/b.
   file(MAKE_DIRECTORY "${WORK}/a/b")

@@ -76,13 +76,3 @@ Outcome run_captured(int argc, char *argv[], const fs::path &capture_dir) {
   restore_stream(stdout, saved_out);
   return {status, read_bytes(err), read_bytes(out)};
 }
-
-Outcome run_captured(std::vector<std::string> args,
-                     const fs::path &capture_dir) {
-  std::vector<char *> argv{const_cast<char *>("pidrecord")};
-  for (std::string &a : args)
-    argv.push_back(a.data());
-  argv.push_back(nullptr);
-  return run_captured(static_cast<int>(argv.size()) - 1, argv.data(),
-                      capture_dir);
-}

@@ -3,7 +3,6 @@
 
 #include <filesystem>
 #include <string>
-#include <vector>
 
 // A fresh, empty directory for one test, removed with it.
 struct Scratch {
@@ -25,10 +24,6 @@ struct Outcome {
 // Runs the program's entry, capturing standard output and standard error in
 // files under capture_dir.
 Outcome run_captured(int argc, char *argv[],
-                     const std::filesystem::path &capture_dir);
-
-// The same with these arguments after the program name.
-Outcome run_captured(std::vector<std::string> args,
                      const std::filesystem::path &capture_dir);
 
 #endif

@@ -12,8 +12,9 @@ static const struct {
   const char *name;
   int number;
 } errors[] = {
-    E(EIO),    E(ENOSPC), E(EFBIG), E(EINTR), E(EACCES), E(EPERM), E(ENOMEM),
-    E(EMFILE), E(ENFILE), E(EROFS), E(ELOOP), E(EAGAIN), E(EBADF), E(ENOENT),
+    E(EIO),    E(ENOSPC), E(EFBIG),  E(EINTR),  E(EACCES),
+    E(EPERM),  E(ENOMEM), E(EMFILE), E(ENFILE), E(EROFS),
+    E(ELOOP),  E(EAGAIN), E(EBADF),  E(ENOENT), E(EISDIR),
 #ifdef EDQUOT // not in the Windows C runtime
     E(EDQUOT),
 #endif
