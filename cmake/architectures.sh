@@ -4,10 +4,15 @@
 # carries.
 
 # architectures COLUMN...: those columns of every row, a line a row.
+# architectures -row CPU: each column of CPU's row, a line "name value".
 architectures() {
   awk -v want="$*" '
-    /^# cpu / { for (i = 2; i <= NF; i++) column[$i] = i - 1; next }
+    /^# cpu / { for (i = 2; i <= NF; i++) { column[$i] = i - 1; name[i - 1] = $i }
+      next }
     /^#/ { next }
+    want ~ /^-row / { if ($1 == substr(want, 6))
+        for (i = 1; i <= NF; i++) print name[i], $i
+      next }
     { n = split(want, w, " "); line = ""
       for (i = 1; i <= n; i++) {
         if (!(w[i] in column)) {
