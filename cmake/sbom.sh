@@ -50,17 +50,29 @@ license_text() { # copyright file, name
     END { printf "%s", out }' "$1"
 }
 
+gcc_says="The following runtime libraries are licensed under the terms of \
+the GNU General Public License (v3 or later) with version 3.1 of the GCC \
+Runtime Library Exception (included in this file):"
+
 # The license that Debian's copyright file declares for a package, whole:
 # every Files paragraph's license, mapped to SPDX, joined by AND; a name that
 # SPDX lacks becomes a LicenseRef defined with Debian's text. Prints a JSON
-# object {expression, refs}; the expression is NOASSERTION where the file is
-# not machine-readable or a license line is beyond this mapping.
+# object {expression, refs, comment}; the expression is NOASSERTION where the
+# file is not machine-readable, or a license line is beyond this mapping.
 debian_license() { # package
   local file=/usr/share/doc/$1/copyright name part id op term text
   local terms=() refs=() parts
   local -A known=() taken=()
   if ! head -n1 "$file" | grep -q '^Format: '; then
-    echo '{"expression": "NOASSERTION", "refs": []}'
+    # GCC's copyright files are prose, but say which license covers libgcc,
+    # the part of GCC that is linked in: the SBOM says where it read that.
+    if tr -s ' \n' '  ' <"$file" | grep -qF "$gcc_says - libgcc "; then
+      jq -n --arg file "$file" --arg says "$gcc_says" '{
+        expression: "GPL-3.0-or-later WITH GCC-exception-3.1", refs: [],
+        comment: "\($file) is not machine-readable; it says: \($says) libgcc"}'
+    else
+      echo '{"expression": "NOASSERTION", "refs": []}'
+    fi
     return
   fi
   while read -r name; do
@@ -115,11 +127,14 @@ while [ $# -gt 0 ]; do
           licenseConcluded: "NOASSERTION",
           licenseDeclared: $license.expression,
           copyrightText: "NOASSERTION",
+          licenseComments: $license.comment,
           externalRefs: [{
             referenceCategory: "PACKAGE-MANAGER", referenceType: "purl",
             referenceLocator: ("pkg:deb/debian/\($name | @uri)@\($v | @uri)" +
               "?arch=\($arch)")}]},
-        refs: $license.refs}')")
+        refs: $license.refs}
+        | if .package.licenseComments then . else del(.package.licenseComments)
+          end')")
   shift 3
 done
 printf '%s\n' "${components[@]}" | jq -s --arg file "${file##*/}" \

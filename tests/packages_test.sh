@@ -76,6 +76,10 @@ sbom_check() { # SBOM, the file it describes, component...
       | scan("LicenseRef-[A-Za-z0-9.-]+")]
       | all(. as $r | $defined | index($r)))
     ' "$doc" >/dev/null || fail "$doc does not describe $file truly"
+  # Every component of a package has its license: all are known.
+  [ "$file" = "$work/plus.tar.gz" ] || jq -e '[.packages[].licenseDeclared]
+    | all(. != "NOASSERTION")' "$doc" >/dev/null ||
+    fail "$doc declares a license NOASSERTION"
   for name; do # "package[:arch]=licenses it must hold"
     qualified=${name%=*} pkg=${name%%[:=]*}
     got=$(jq -r --arg n "$pkg" '.packages[] | select(.name == $n)
@@ -83,6 +87,15 @@ sbom_check() { # SBOM, the file it describes, component...
     want=$(dpkg-query -W -f='${Version}' "$qualified")
     [ "${got%% *}" = "$want" ] || fail "$doc: $pkg is '${got%% *}'"
     lic=${got#* }
+    if ! head -n1 "/usr/share/doc/$pkg/copyright" | grep -q '^Format: '; then
+      # Prose, as GCC's: the license named, and where it was read.
+      [ -z "${name#*=}" ] || [ "$lic" = "${name#*=}" ] ||
+        fail "$doc: $pkg is '$lic'"
+      [ -z "${name#*=}" ] || jq -e --arg n "$pkg" '.packages[]
+        | select(.name == $n) | .licenseComments | contains("/copyright")' \
+        "$doc" >/dev/null || fail "$doc: $pkg does not say where its license is read"
+      continue
+    fi
     [ "$lic" != NOASSERTION ] || continue
     got=$(grep -oE '[^ ()]+' <<<"$lic" | grep -vxE 'AND|OR' | sort -u | wc -l)
     want=$(awk '/^Files:/ { f = 1 } /^$/ { f = 0 }
@@ -96,6 +109,7 @@ sbom_check() { # SBOM, the file it describes, component...
     done
   done
 }
+gcc="GPL-3.0-or-later WITH GCC-exception-3.1"
 # A name that no identifier may hold, in a document made as a package's is:
 # any installed package with a "+" in its name.
 read -r plus plusversion plusarch <<<"$(dpkg-query -W \
@@ -197,7 +211,8 @@ usr/share/man/man1/pidrecord.1.gz "
   fi
   for f in "${packed[@]}"; do
     sbom_check "$f.spdx.json" "$f" \
-      "musl-dev:$debarch=MIT BSD-2-Clause BSD-3-Clause ISC"
+      "musl-dev:$debarch=MIT BSD-2-Clause BSD-3-Clause ISC" \
+      "$(package_of "$($cxx -print-libgcc-file-name)")=$gcc"
   done
 
   mkdir "$work/ckpt-$arch"
@@ -252,7 +267,8 @@ if named windows; then
   bad=$(zipinfo "$zip" | awk '/^-/ { print $1 }' |
     grep -vxE -- '-rw-r--r--|-rwxr-xr-x' || true)
   [ -z "$bad" ] || fail "$zip has members with modes $bad"
-  sbom_check "$zip.spdx.json" "$zip" "mingw-w64-x86-64-dev=ZPL-2.1 MIT"
+  sbom_check "$zip.spdx.json" "$zip" "mingw-w64-x86-64-dev=ZPL-2.1 MIT" \
+    "$(package_of "$(x86_64-w64-mingw32-g++-posix -print-libgcc-file-name)")=$gcc"
   unzip -q "$zip" -d "$work/zip"
   exe=$work/zip/pidrecord.exe
   # Where the build was given a certificate, the exe is the build's with a
