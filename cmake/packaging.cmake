@@ -1,62 +1,47 @@
-# What the release packages are made of and from: the version and the time
-# they carry, the Maintainer, the libraries whose notices they quote, the keys
-# that sign them. cmake/package.cmake and package.sh pack them.
+# The release packages, by CPack's own generators: TGZ, DEB and, where RPM
+# distributions build the row, RPM on Linux; ZIP on Windows. pack.cmake
+# finishes what they leave, so that the packages are the same bytes whoever
+# packs them, wherever and whenever.
 
-# The release packages carry the time that signs the newest changelog entry,
-# as Debian's do, so that a rebuild of one commit gives the same bytes
-# anywhere, from a git checkout or an export; a SOURCE_DATE_EPOCH set by the
-# caller wins.
+# The version, time and Maintainer are the newest CHANGELOG entry's, as
+# Debian's are; a SOURCE_DATE_EPOCH set by the caller wins.
 find_program(PIDRECORD_PARSECHANGELOG dpkg-parsechangelog)
 if(NOT PIDRECORD_PARSECHANGELOG)
   message(FATAL_ERROR "dpkg-parsechangelog not found: packing reads the "
           "version and date from CHANGELOG with it; install dpkg-dev")
 endif()
-# A new entry changes what is packed, so it configures again.
-set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
-             ${CMAKE_SOURCE_DIR}/CHANGELOG)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS CHANGELOG)
 foreach(field Version Timestamp Maintainer)
-  execute_process(
-    COMMAND ${PIDRECORD_PARSECHANGELOG} -l ${CMAKE_SOURCE_DIR}/CHANGELOG
-            -S ${field}
-    OUTPUT_VARIABLE ${field} OUTPUT_STRIP_TRAILING_WHITESPACE
-    ERROR_VARIABLE warnings COMMAND_ERROR_IS_FATAL ANY)
+  execute_process(COMMAND ${PIDRECORD_PARSECHANGELOG} -S ${field}
+                          -l ${CMAKE_SOURCE_DIR}/CHANGELOG
+                  OUTPUT_VARIABLE ${field} OUTPUT_STRIP_TRAILING_WHITESPACE
+                  ERROR_VARIABLE warnings COMMAND_ERROR_IS_FATAL ANY)
 endforeach()
 # dpkg-parsechangelog only warns of a missing trailer or a bad date.
 if(NOT Timestamp MATCHES "^[0-9]+$")
   message(FATAL_ERROR "CHANGELOG: the newest entry has no trailer line with "
           "a valid date (\" -- Name <address>  Day, DD Mon YYYY HH:MM:SS "
           "+ZZZZ\"): ${warnings}")
-endif()
-if(NOT Version STREQUAL PROJECT_VERSION)
+elseif(NOT Version STREQUAL PROJECT_VERSION)
   message(FATAL_ERROR "CMakeLists.txt says version ${PROJECT_VERSION}, "
           "the newest CHANGELOG entry ${Version}: make them agree")
 endif()
-set(epoch ${Timestamp})
+set(CPACK_PIDRECORD_EPOCH ${Timestamp})
 if(DEFINED ENV{SOURCE_DATE_EPOCH})
-  set(epoch $ENV{SOURCE_DATE_EPOCH})
+  set(CPACK_PIDRECORD_EPOCH $ENV{SOURCE_DATE_EPOCH})
 endif()
 if(WIN32)
   # The linker stamps the executable with this time, not the current one.
   set_target_properties(pidrecord PROPERTIES CXX_LINKER_LAUNCHER
-    "${CMAKE_COMMAND};-E;env;SOURCE_DATE_EPOCH=${epoch}")
+    "${CMAKE_COMMAND};-E;env;SOURCE_DATE_EPOCH=${CPACK_PIDRECORD_EPOCH}")
 endif()
 
-set(PIDRECORD_MAINTAINER "${Maintainer}" CACHE STRING
-    "The packages' Maintainer, name <address>: by default whoever signed the \
-newest CHANGELOG entry")
-# CPack's own archives take owners and modes from the packer's account and
-# umask; the packing script sets them.
-set(CPACK_GENERATOR External)
-set(CPACK_EXTERNAL_ENABLE_STAGING ON)
-set(CPACK_EXTERNAL_PACKAGE_SCRIPT ${CMAKE_SOURCE_DIR}/cmake/package.cmake)
+set(PIDRECORD_MAINTAINER "${Maintainer}" CACHE STRING "The packages' \
+Maintainer: by default whoever signed the newest CHANGELOG entry")
 set(PIDRECORD_DIST_DIR ${CMAKE_BINARY_DIR} CACHE PATH
     "Where the packages and their SHA256SUMS go")
-set(CPACK_PIDRECORD_DIST_DIR ${PIDRECORD_DIST_DIR})
-set(CPACK_PIDRECORD_SOURCE_DIR ${CMAKE_SOURCE_DIR})
-set(CPACK_PIDRECORD_EPOCH ${epoch})
-set(CPACK_PIDRECORD_MAINTAINER ${PIDRECORD_MAINTAINER})
-# The owner's keys; unset, nothing is signed. Checked by keys.sh, as
-# release.sh checks them.
+# The owner's keys; unset, nothing is signed. keys.sh checks them, as
+# release.sh does.
 set(PIDRECORD_MINISIGN_KEY "" CACHE FILEPATH
     "minisign secret key without a password: signs SHA256SUMS")
 set(PIDRECORD_SIGNING_CERT "" CACHE FILEPATH
@@ -65,36 +50,143 @@ set(PIDRECORD_SIGNING_KEY "" CACHE FILEPATH
     "PEM private key of PIDRECORD_SIGNING_CERT, without a password")
 set(PIDRECORD_TIMESTAMP_URL "" CACHE STRING
     "Authenticode timestamp server; none if empty")
-execute_process(COMMAND bash ${CMAKE_SOURCE_DIR}/cmake/keys.sh
-                        "${PIDRECORD_MINISIGN_KEY}" "${PIDRECORD_SIGNING_CERT}"
-                        "${PIDRECORD_SIGNING_KEY}"
+execute_process(COMMAND bash cmake/keys.sh "${PIDRECORD_MINISIGN_KEY}"
+                        "${PIDRECORD_SIGNING_CERT}" "${PIDRECORD_SIGNING_KEY}"
+                WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}
                 RESULT_VARIABLE status ERROR_VARIABLE why)
 if(NOT status EQUAL 0)
   message(FATAL_ERROR "${why}")
 endif()
-set(CPACK_PIDRECORD_MINISIGN_KEY ${PIDRECORD_MINISIGN_KEY})
-set(CPACK_PIDRECORD_SIGNING_CERT ${PIDRECORD_SIGNING_CERT})
-set(CPACK_PIDRECORD_SIGNING_KEY ${PIDRECORD_SIGNING_KEY})
-set(CPACK_PIDRECORD_TIMESTAMP_URL ${PIDRECORD_TIMESTAMP_URL})
-set(CPACK_PIDRECORD_ARCH ${CMAKE_SYSTEM_PROCESSOR})
-if(WIN32)
-  set(CPACK_PIDRECORD_KIND windows)
-else()
-  set(CPACK_PIDRECORD_KIND linux)
-endif()
-# The libraries linked into the executable, whose notices the packages carry;
-# a toolchain that links another C library than the compiler's names it.
+foreach(setting MINISIGN_KEY SIGNING_CERT SIGNING_KEY TIMESTAMP_URL)
+  set(CPACK_PIDRECORD_${setting} ${PIDRECORD_${setting}})
+endforeach()
+set(CPACK_PIDRECORD_SOURCE_DIR ${CMAKE_SOURCE_DIR})
+
+# The Debian packages of the libraries linked in, "name version arch" each:
+# the notices quote their copyright files in full, and the SBOMs name them.
+# A toolchain that links another C library than the compiler's names it.
 set(libs libgcc.a)
 if(WIN32)
   list(APPEND libs libmingwex.a libwinpthread.a)
 elseif(NOT PIDRECORD_LIBC)
   list(APPEND libs libc.a)
 endif()
-set(CPACK_PIDRECORD_LIBS)
-foreach(lib IN LISTS libs)
-  execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=${lib}
-                  OUTPUT_VARIABLE path OUTPUT_STRIP_TRAILING_WHITESPACE)
-  list(APPEND CPACK_PIDRECORD_LIBS ${path})
+set(names)
+set(notices)
+foreach(lib IN LISTS libs PIDRECORD_LIBC)
+  if(NOT IS_ABSOLUTE "${lib}")
+    execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=${lib}
+                    OUTPUT_VARIABLE lib OUTPUT_STRIP_TRAILING_WHITESPACE)
+  endif()
+  cmake_path(NORMAL_PATH lib)
+  # "name: path", or "name:arch: path" where several are installed
+  execute_process(COMMAND dpkg -S ${lib} OUTPUT_VARIABLE owner
+                  COMMAND_ERROR_IS_FATAL ANY)
+  string(REGEX REPLACE "[,:]? .*" "" owner "${owner}")
+  string(REGEX REPLACE ":.*" "" name "${owner}")
+  if(NOT name IN_LIST names)
+    list(APPEND names ${name})
+    execute_process(COMMAND dpkg-query -W -f=\${Version}\ \${Architecture}
+                            ${owner} OUTPUT_VARIABLE it)
+    list(APPEND CPACK_PIDRECORD_COMPONENTS "${name} ${it}")
+    set(copyright /usr/share/doc/${name}/copyright)
+    execute_process(COMMAND awk "/^[ \t]*$/ { $0 = \".\" } { print \" \" $0 }"
+                            ${copyright}
+                    OUTPUT_VARIABLE text COMMAND_ERROR_IS_FATAL ANY)
+    string(REGEX MATCH "^[^ ]+" version "${it}")
+    string(APPEND notices "\nLicense: ${name}-notices\n"
+           " ${copyright}, version ${version}:\n .\n${text}")
+  endif()
 endforeach()
-list(APPEND CPACK_PIDRECORD_LIBS ${PIDRECORD_LIBC})
+string(STRIP "${notices}" notices)
+list(TRANSFORM names APPEND -notices OUTPUT_VARIABLE licenses)
+list(JOIN licenses " and " licenses)
+list(JOIN names " " names)
+set(doc ${CMAKE_BINARY_DIR}/doc)
+if(WIN32)
+  set(program pidrecord.exe)
+  configure_file(src/copyright.in ${doc}/COPYRIGHT.txt @ONLY)
+  install(FILES ${doc}/COPYRIGHT.txt DESTINATION .)
+else()
+  set(program *bin/pidrecord)
+  configure_file(src/copyright.in ${doc}/copyright @ONLY)
+  # The changelog's entries are signed by whoever the packager names.
+  file(READ CHANGELOG changelog)
+  string(REGEX REPLACE "\n -- [^<]*<[^>]*>" "\n -- ${PIDRECORD_MAINTAINER}"
+         changelog "${changelog}")
+  file(WRITE ${doc}/changelog "${changelog}")
+  install(FILES ${doc}/copyright ${doc}/changelog
+          DESTINATION ${CMAKE_INSTALL_DOCDIR})
+endif()
+
+set(CPACK_PACKAGE_VENDOR "the pidrecord developers")
+set(CPACK_PACKAGE_CONTACT "${PIDRECORD_MAINTAINER}")
+set(CPACK_VERBATIM_VARIABLES ON)
+set(CPACK_OUTPUT_FILE_PREFIX ${PIDRECORD_DIST_DIR})
+set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
+foreach(hook PROJECT_CONFIG_FILE PRE_BUILD_SCRIPTS POST_BUILD_SCRIPTS)
+  set(CPACK_${hook} ${CMAKE_SOURCE_DIR}/cmake/pack.cmake)
+endforeach()
+# The names are artifacts.sh's.
+function(pidrecord_name variable kind arch)
+  execute_process(COMMAND bash -c ". cmake/artifacts.sh && artifact $*" _
+                          ${kind} ${PROJECT_VERSION} ${arch}
+                  WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}
+                  OUTPUT_VARIABLE name OUTPUT_STRIP_TRAILING_WHITESPACE)
+  string(REGEX REPLACE "\\.(zip|tar\\.gz)$" "" name ${name})
+  set(${variable} ${name} PARENT_SCOPE)
+endfunction()
+if(WIN32)
+  set(CPACK_GENERATOR ZIP)
+  pidrecord_name(CPACK_PACKAGE_FILE_NAME zip -)
+  include(CPack)
+  return()
+endif()
+set(CPACK_GENERATOR TGZ DEB)
+set(CPACK_PACKAGE_DESCRIPTION "${PIDRECORD_ABOUT}")
+pidrecord_name(CPACK_PACKAGE_FILE_NAME tgz ${CMAKE_SYSTEM_PROCESSOR})
+set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE ${PIDRECORD_DEBIAN})
+pidrecord_name(CPACK_DEBIAN_FILE_NAME deb ${PIDRECORD_DEBIAN})
+set(CPACK_DEBIAN_PACKAGE_SECTION utils)
+set(CPACK_DEBIAN_COMPRESSION_TYPE gzip)
+if(NOT PIDRECORD_RPM)
+  include(CPack)
+  return()
+endif()
+
+# The program is static: no dependencies, no build-id links, nothing for
+# rpmbuild to strip or compress.
+list(APPEND CPACK_GENERATOR RPM)
+set(CPACK_RPM_PACKAGE_ARCHITECTURE ${PIDRECORD_RPM})
+pidrecord_name(CPACK_RPM_FILE_NAME rpm ${PIDRECORD_RPM})
+set(CPACK_RPM_PACKAGE_RELEASE 1)
+set(CPACK_RPM_PACKAGE_SUMMARY "${PIDRECORD_SUMMARY}")
+set(CPACK_RPM_PACKAGE_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION}")
+set(CPACK_RPM_PACKAGE_LICENSE LicenseRef-none-chosen)
+set(CPACK_RPM_PACKAGE_GROUP Applications/System)
+set(CPACK_RPM_PACKAGE_AUTOREQPROV OFF)
+set(CPACK_PACKAGE_RELOCATABLE OFF)
+set(CPACK_RPM_EXCLUDE_FROM_AUTO_FILELIST_ADDITION /usr/share/man
+    /usr/share/man/man1 /usr/share/licenses)
+set(CPACK_RPM_USER_FILELIST "%doc /usr/share/doc/pidrecord/README.md"
+    "%doc /usr/share/doc/pidrecord/changelog"
+    "%license /usr/share/licenses/pidrecord/copyright")
+# rpmbuild expands macros everywhere: each % stands doubled for itself.
+string(REPLACE "%" "%%" packager "${PIDRECORD_MAINTAINER}")
+string(REPLACE ";" "\n" CPACK_RPM_SPEC_MORE_DEFINE "\
+%define _buildhost reproducible;%define use_source_date_epoch_as_buildtime 1;\
+%define _build_id_links none;%define _binary_payload w9.gzdio;\
+%define debug_package %{nil};%define __os_install_post %{nil};\
+%define packager ${packager}")
+# Every CHANGELOG entry, signed by the packager as in the DEB.
+execute_process(COMMAND awk -v "m=${packager}" "
+  /^[^ ]/ { v = $2; gsub(/[()]/, \"\", v); n = 0; next }
+  /^  \\* / { sub(/^  \\* /, \"- \"); body[++n] = $0; next }
+  /^    / { sub(/^    /, \"  \"); body[++n] = $0; next }
+  /^ -- / { split(substr($0, index($0, \">\") + 3), d, /[ ,]+/)
+    printf \"* %s %s %s %s %s - %s-1\\n\", d[1], d[3], d[2], d[4], m, v
+    for (i = 1; i <= n; i++) { gsub(/%/, \"%%\", body[i]); print body[i] }
+    print \"\" }" CHANGELOG WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}
+  OUTPUT_FILE ${doc}/rpm-changelog COMMAND_ERROR_IS_FATAL ANY)
+set(CPACK_RPM_CHANGELOG_FILE ${doc}/rpm-changelog)
 include(CPack)

@@ -121,10 +121,12 @@ sbom_check "$work/plus.spdx.json" "$work/plus.tar.gz" "$plus:$plusarch="
 lint=$(mandoc -T lint -W warning src/pidrecord.1 2>&1) || true
 [ -z "$lint" ] || fail "mandoc: $lint"
 
-# Linux: the program, its manual and README, and in the packages the
-# changelog and the notices; the DEB's under /usr, compressed as Debian does.
-linux="bin/pidrecord share/doc/pidrecord/README.md share/man/man1/pidrecord.1 "
+# Linux: the program, its manual and README, the changelog and the notices,
+# as a release build installs them; the DEB's under /usr, compressed as
+# Debian does.
 doc=share/doc/pidrecord
+linux="bin/pidrecord $doc/README.md $doc/changelog $doc/copyright \
+share/man/man1/pidrecord.1 "
 if named release; then
   cmake --install build/release-x86_64 --prefix "$work/prefix" >/dev/null
   expect_files "cmake --install of build/release-x86_64" \
@@ -148,8 +150,7 @@ linux_release() { # cpu debian rpm triplet qemu marker max
   tgz=$dist/$(artifact tgz "$version" "$arch")
   deb=$dist/$(artifact deb "$version" "$debarch")
   local exe=$work/$arch/usr/bin/pidrecord size headers record pkg
-  expect_files "$tgz" "$(tar tzf "$tgz" | files)" "bin/pidrecord \
-$doc/README.md $doc/changelog $doc/copyright share/man/man1/pidrecord.1 "
+  expect_files "$tgz" "$(tar tzf "$tgz" | files)" "$linux"
   expect_files "$deb" "$(dpkg-deb -c "$deb" | awk '{ print $NF }' | files)" \
     "usr/bin/pidrecord usr/$doc/README.md usr/$doc/changelog.gz \
 usr/$doc/copyright usr/share/lintian/overrides/pidrecord \

@@ -5,6 +5,8 @@
 # without a password, or a stop; the RPM's changelog as it was written, every
 # entry. Run from the source tree.
 set -euo pipefail
+# shellcheck source=cmake/artifacts.sh
+. cmake/artifacts.sh
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 failures=0
@@ -76,7 +78,8 @@ printf '\n%s\n\n%s\n\n%s\n' 'pidrecord (0.9.0) unstable; urgency=medium' \
   >>"$src/CHANGELOG"
 if configure && cmake --build "$src/build/release-x86_64" >/dev/null &&
   (cd "$src" && cpack --preset release >/dev/null); then
-  log=$(rpm -qp --changelog "$src"/build/dist/*.x86_64.rpm 2>/dev/null)
+  log=$(rpm -qp --changelog \
+    "$src/build/dist/$(artifact rpm "$(project_version)" x86_64)" 2>/dev/null)
   grep -qxF -- '- Uses 100%{?_libdir} of %(echo hi).' <<<"$log" ||
     fail "the RPM's changelog reads: $log"
   [ "$(grep -c '^\* ' <<<"$log")" -eq 2 ] ||
