@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # The one list of the Debian packages that each step needs, on Debian 12 and
 # 13 alike. Installs what the named steps lack with apt-get, as root or
-# through sudo, and does nothing when all of it is there. A release row whose
-# musl this release does not carry is left out, in one line that says so.
+# through sudo; a release row whose musl this release lacks is left out, in
+# one line that says so.
 # Usage: ./prerequisites.sh STEP...
 set -euo pipefail
 # A word "@step" stands for that step's packages.
@@ -25,17 +25,15 @@ declare -A needs=(
   [bench]="@default @release @windows valgrind hyperfine linux-perf"
   [shellcheck]="shellcheck"
 )
-# Each cross release build, from cmake/architectures: its compiler, its musl
-# and its emulator; the package check reads its programs with its binutils.
-# A row that this release does not carry needs nothing.
+# Each cross release row this release carries: its compiler, musl and
+# emulator; the package check reads its programs with its binutils.
 # shellcheck source=cmake/architectures.sh
 . "$(dirname "$0")/cmake/architectures.sh"
 while read -r debian triplet qemu debians preset; do
   if ! carried "$debians"; then
     needs[$preset]=-
   elif [ "$qemu" != - ]; then
-    needs[$preset]="cmake ninja-build g++-${triplet//_/-} musl-dev:$debian
-      qemu-user dpkg-dev rpm bzip2 jq minisign"
+    needs[$preset]="@release g++-${triplet//_/-} musl-dev:$debian qemu-user"
     needs[packages]+=" binutils-${triplet//_/-}"
   fi
 done <<<"$(architectures debian triplet qemu debians preset)"
@@ -48,24 +46,17 @@ expand() { # step: its packages, one a line
   done
 }
 for step; do
-  [ -n "${needs[$step]-}" ] ||
-    { echo "$0: no step $step (of: $steps)" >&2; exit 2; }
+  [ -n "${needs[$step]-}" ] || { echo "$0: no step $step (of: $steps)" >&2; exit 2; }
 done
-for step; do
-  [ "${needs[$step]}" != - ] || { left_out "$0"; break; }
-done
-mapfile -t packages <<<"$(for step; do expand "$step"; done | sort -u)"
-
+for step; do [ "${needs[$step]}" != - ] || { left_out "$0"; break; }; done
 missing=() archs=()
-for p in "${packages[@]}"; do
-  [ -n "$p" ] || continue
+for p in $(for step; do expand "$step"; done | sort -u); do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'ok installed' ||
     missing+=("$p")
   # A package of another architecture needs that architecture added.
   [[ $p != *:* ]] || archs+=("${p#*:}")
 done
 [ ${#missing[@]} -gt 0 ] || exit 0
-
 sudo=()
 [ "$(id -u)" -eq 0 ] || sudo=(sudo)
 for a in "${archs[@]}"; do

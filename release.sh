@@ -1,18 +1,17 @@
 #!/usr/bin/env bash
-# Makes the whole release of one commit in build/release/: every row of
-# cmake/architectures and the Windows ZIP, each configured, built, tested
-# (under the row's emulator), packed and package-checked by its workflow in
-# a fresh Debian chroot made with mmdebstrap, of the newest Debian release
-# that carries the row; then SHA256SUMS, written once over exactly that
-# version's artifacts and signed once where a minisign key is set.
-# Runs on any Linux with mmdebstrap, as root or, through mmdebstrap's unshare
-# mode, as a user with subordinate ids.
+# Makes the whole release of one commit in build/release/: each row of
+# cmake/architectures and Windows configured, built, tested (under the
+# row's emulator), packed and package-checked by its workflow, in a fresh
+# Debian chroot of the newest release that carries the row; then
+# SHA256SUMS, written once over exactly that version's artifacts and signed
+# once where a minisign key is set. Runs as root or, through mmdebstrap's
+# unshare mode, as a user with subordinate ids.
 # Usage: ./release.sh [COMMIT] (HEAD by default)
 # Environment, optional: the presets' signing settings PIDRECORD_MINISIGN_KEY,
-# PIDRECORD_SIGNING_CERT, PIDRECORD_SIGNING_KEY and PIDRECORD_TIMESTAMP_URL,
+# PIDRECORD_SIGNING_CERT, PIDRECORD_SIGNING_KEY, PIDRECORD_TIMESTAMP_URL,
 # checked before anything is built; PIDRECORD_CHROOTS, a directory that
-# keeps each chroot's tarball for later runs and takes it from there when it
-# has one (by default they are made anew, in build/release/chroots).
+# keeps each chroot's tarball for later runs (by default they are made
+# anew, in build/release/chroots).
 set -euo pipefail
 cd "$(dirname "$0")"
 # shellcheck source=cmake/architectures.sh
@@ -21,11 +20,10 @@ commit=$(git rev-parse --verify "${1:-HEAD}^{commit}")
 minisign=${PIDRECORD_MINISIGN_KEY-} cert=${PIDRECORD_SIGNING_CERT-}
 key=${PIDRECORD_SIGNING_KEY-} url=${PIDRECORD_TIMESTAMP_URL-}
 bash cmake/keys.sh "$minisign" "$cert" "$key"
-
 out=build/release
 chroots=${PIDRECORD_CHROOTS:-$out/chroots}
 [ -n "${PIDRECORD_CHROOTS-}" ] || rm -rf "$chroots"
-mkdir -p "$out" "$chroots" "$out/logs"
+mkdir -p "$out/logs" "$chroots"
 find "$out" -maxdepth 1 -type f -delete
 chroots=$(realpath "$chroots") out=$(realpath "$out")
 work=$(mktemp -d)
@@ -34,7 +32,8 @@ trap 'rm -rf "$work"' EXIT
 # The export and the step that each chroot runs go into it as /build; the
 # keys, under fixed names, into /build/keys of the chroot that uses them:
 # the certificate and its key Windows's, the minisign key that of the sums.
-mkdir -p "$work/build/dist" "$work/keys/windows/keys" "$work/keys/sums/keys"
+mkdir -p "$work/build/dist" "$work/dist" "$work/keys/windows/keys" \
+  "$work/keys/sums/keys"
 git archive --prefix=pidrecord/ "$commit" | tar -x -C "$work/build"
 [ -z "$cert" ] || cp "$cert" "$work/keys/windows/keys/cert"
 [ -z "$key" ] || cp "$key" "$work/keys/windows/keys/key"
@@ -44,8 +43,7 @@ signing=()
   -DPIDRECORD_SIGNING_KEY=/build/keys/key)
 [ -z "$url" ] || signing+=("-DPIDRECORD_TIMESTAMP_URL=$url")
 {
-  echo 'set -euo pipefail'
-  echo 'cd /build/pidrecord'
+  echo 'set -euo pipefail; cd /build/pidrecord'
   declare -p signing
   cat <<'END'
 # step PRESET: its workflow and package check, the owner's certificate
@@ -63,34 +61,24 @@ tests/packages_test.sh "$1"
 END
 } >"$work/build/step"
 
-suite() { # a Debian release's major version: its code name
-  case $1 in
-  12) echo bookworm ;;
-  13) echo trixie ;;
-  *) echo "release.sh: no code name for Debian $1" >&2; return 1 ;;
-  esac
-}
-
-# chroot_for SUITE PRESET: the tarball of a chroot that has what PRESET's
-# workflow and its package check need, made with the tree's own
-# prerequisites.sh unless the cache has it. It holds no /dev: an unshared
-# root cannot make device nodes, and mmdebstrap mounts them where it finds
-# the directory.
+# chroot_for SUITE PRESET: the tarball of a chroot with what PRESET's
+# workflow and package check need, by the tree's own prerequisites.sh,
+# unless the cache has it. It holds no /dev: an unshared root cannot make
+# device nodes, and mmdebstrap mounts them where it finds the directory.
 chroot_for() {
   local tarball=$chroots/$1-$2.tar log=$out/logs/chroot-$1-$2.log
-  [ -e "$tarball" ] && { echo "$tarball"; return; }
-  mmdebstrap --quiet --variant=apt --skip=output/dev \
-    --customize-hook="copy-in $work/build /" \
-    --customize-hook="chroot \"\$1\" env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin \
-      /build/pidrecord/prerequisites.sh $2 packages" \
-    --customize-hook="rm -rf \"\$1/build\"" \
-    "$1" "${tarball%.tar}.part.tar" >"$log" 2>&1 ||
+  [ -e "$tarball" ] ||
+    mmdebstrap --quiet --variant=apt --skip=output/dev \
+      --customize-hook="copy-in $work/build /" \
+      --customize-hook="chroot \"\$1\" env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin \
+        /build/pidrecord/prerequisites.sh $2 packages" \
+      --customize-hook="rm -rf \"\$1/build\"" \
+      "$1" "${tarball%.tar}.part.tar" >"$log" 2>&1 ||
     { tail -n 20 "$log" >&2; echo "FAIL: a $1 chroot for $2 (log: $log)" >&2
       return 1; }
-  mv "${tarball%.tar}.part.tar" "$tarball"
+  [ -e "$tarball" ] || mv "${tarball%.tar}.part.tar" "$tarball"
   echo "$tarball"
 }
-
 # in_chroot SUITE PRESET|sums HOOK...: the step, under env -i, in a fresh
 # chroot from PRESET's tarball (the release row's for sums); the hooks after
 # it copy out what it made.
@@ -100,8 +88,7 @@ in_chroot() {
   tarball=$(chroot_for "$suite" "${step/#sums/release}")
   mkdir -p "$work/keys/$step/keys"
   mmdebstrap --quiet --variant=custom --skip=update \
-    --setup-hook="tar-in $tarball /" \
-    --setup-hook="mkdir -p \"\$1/dev\"" \
+    --setup-hook="tar-in $tarball /" --setup-hook="mkdir -p \"\$1/dev\"" \
     --customize-hook="copy-in $work/build /" \
     --customize-hook="copy-in $work/keys/$step/keys /build" \
     --customize-hook="chroot \"\$1\" env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin \
@@ -110,33 +97,24 @@ in_chroot() {
     { tail -n 40 "$log" >&2; echo "FAIL: $step in $suite (log: $log)" >&2
       return 1; }
 }
-
-# Windows in Debian 13, and every row in the newest release that carries it.
-builds=("trixie windows")
-while read -r preset debians; do
-  newest=$(tr , '\n' <<<"$debians" | sort -n | tail -n1)
-  builds+=("$(suite "$newest") $preset")
-done <<<"$(architectures preset debians)"
-mkdir "$work/dist"
 build() { # suite preset
-  in_chroot "$1" "$2" "sync-out /build/pidrecord/build/dist $work/dist"
-  echo "$2: built, tested, packed and checked in Debian $1"
+  in_chroot "$1" "$2" "sync-out /build/pidrecord/build/dist $work/dist" &&
+    echo "$2: built, tested, packed and checked in Debian $1"
 }
-# As many at once as there are processors: much of a chroot's time is
+
+# Windows in Debian 13, each row in the newest release that carries it; as
+# many at once as there are processors, as much of a chroot's time is
 # unpacking.
-running=0 failed=0
-for row in "${builds[@]}"; do
-  if [ "$running" -ge "$(nproc)" ]; then
-    wait -n || failed=1
-    running=$((running - 1))
-  fi
-  [ "$failed" -eq 0 ] || break
-  read -r suite preset <<<"$row"
-  build "$suite" "$preset" &
-  running=$((running + 1))
-done
-for ((; running > 0; running--)); do wait -n || failed=1; done
-[ "$failed" -eq 0 ] || exit 1
+declare -A suite=([12]=bookworm [13]=trixie)
+export -f chroot_for in_chroot build
+export work out chroots
+{
+  echo trixie windows
+  while read -r preset debians; do
+    echo "${suite[${debians##*,}]} $preset"
+  done <<<"$(architectures preset debians)"
+} | xargs -P "$(nproc)" -L 1 bash -c 'build "$@"' _ ||
+  { echo "FAIL: the release is not whole" >&2; exit 1; }
 
 # SHA256SUMS once, over exactly this version's artifacts, and signed.
 rm -f "$work/dist"/SHA256SUMS*

@@ -22,9 +22,9 @@ artifact() { # tgz|deb|rpm|zip, version, architecture
 # MINISIGN_KEY (a secret key file without a password) where one is named. A
 # signature that fails leaves none beside it.
 write_sums() {
-  local dir=$1 version=$2 f listed=() sig
+  local version=$2 f listed=() sig
   (
-    cd "$dir" || exit
+    cd "$1" || exit
     for f in $(artifact tgz "$version" '*') $(artifact deb "$version" '*') \
       $(artifact rpm "$version" '*') $(artifact zip "$version"); do
       [ ! -e "$f" ] || listed+=("$f" "$f.spdx.json")

@@ -7,9 +7,8 @@
 set -euo pipefail
 minisign=$1 cert=$2 key=$3
 stop() { echo "$*" >&2; exit 1; }
-if [[ -z $cert && -n $key || -n $cert && -z $key ]]; then
+[[ -z $cert && -z $key || -n $cert && -n $key ]] ||
   stop "set both PIDRECORD_SIGNING_CERT and PIDRECORD_SIGNING_KEY, or neither"
-fi
 for pair in "PIDRECORD_MINISIGN_KEY=$minisign" \
   "PIDRECORD_SIGNING_CERT=$cert" "PIDRECORD_SIGNING_KEY=$key"; do
   file=${pair#*=}
