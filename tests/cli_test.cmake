@@ -66,7 +66,8 @@ endfunction()
 
 # row(STATUS STDERR BEFORE AFTER ARG...): a run in a fresh directory d, whose
 # record before the run is BEFORE: absent, a directory (dir), a link to the
-# always full device (full), "=" and its bytes; or d itself is missing. AFTER
+# always full device (full), "=" and its bytes, "readonly=" and the bytes of
+# a file that no one may write; or d itself is missing. AFTER
 # is absent, dir, full (the link stays), or the record's bytes ("same":
 # BEFORE's). In ARG, a leading DIR stands for d, FITS and OVER for d padded with separators to the longest
 # directory text that fits and to one more.
@@ -82,9 +83,12 @@ function(row status err before after)
     file(MAKE_DIRECTORY "${d}/pid")
   elseif(before STREQUAL "full")
     file(CREATE_LINK /dev/full "${d}/pid" SYMBOLIC)
-  elseif(before MATCHES "^=")
-    string(SUBSTRING "${before}" 1 -1 content)
+  elseif(before MATCHES "^(readonly)?=")
+    string(REGEX REPLACE "^(readonly)?=" "" content "${before}")
     file(WRITE "${d}/pid" "${content}")
+    if(before MATCHES "^readonly")
+      file(CHMOD "${d}/pid" PERMISSIONS OWNER_READ GROUP_READ WORLD_READ)
+    endif()
   endif()
   string(LENGTH "${d}" length)
   math(EXPR pad "1019 - ${length}")
@@ -145,6 +149,7 @@ row(0 "" "=${written}" "${written}" checkpoint DIR extra too)
 row(0 "" absent "${written}" checkpoint DIR/)
 # A restore judges only whether an integer starts, and changes nothing.
 row(0 "" "=${written}" same restore DIR ignored)
+row(0 "" "readonly=${written}" same restore DIR)
 row(0 "" "=-1\r\n" same restore DIR)
 row(0 "" =0 same restore DIR)
 row(0 "" =+9 same restore DIR)
