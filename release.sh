@@ -1,17 +1,14 @@
 #!/usr/bin/env bash
 # Makes the whole release of one commit in build/release/: each row of
-# cmake/architectures and Windows configured, built, tested (under the
-# row's emulator), packed and package-checked by its workflow, in a fresh
-# Debian chroot of the newest release that carries the row; then
-# SHA256SUMS, written once over exactly that version's artifacts and signed
-# once where a minisign key is set. Runs as root or, through mmdebstrap's
-# unshare mode, as a user with subordinate ids.
+# cmake/architectures, and Windows, by its workflow and package check in a
+# fresh chroot of the newest Debian release that carries it; then
+# SHA256SUMS over exactly that version's artifacts, signed where a minisign
+# key is set. As root, or as a user with subordinate ids (unshare mode).
 # Usage: ./release.sh [COMMIT] (HEAD by default)
 # Environment, optional: the presets' signing settings PIDRECORD_MINISIGN_KEY,
 # PIDRECORD_SIGNING_CERT, PIDRECORD_SIGNING_KEY, PIDRECORD_TIMESTAMP_URL,
-# checked before anything is built; PIDRECORD_CHROOTS, a directory that
-# keeps each chroot's tarball for later runs (by default they are made
-# anew, in build/release/chroots).
+# checked first; PIDRECORD_CHROOTS, a directory that keeps the chroots'
+# tarballs for later runs (by default made anew in build/release/chroots).
 set -euo pipefail
 cd "$(dirname "$0")"
 # shellcheck source=cmake/architectures.sh
