@@ -33,7 +33,8 @@ while read -r debian triplet qemu debians preset; do
   if ! carried "$debians"; then
     needs[$preset]=-
   elif [ "$qemu" != - ]; then
-    needs[$preset]="@release g++-${triplet//_/-} musl-dev:$debian qemu-user"
+    needs[$preset]="cmake ninja-build g++-${triplet//_/-} musl-dev:$debian
+      qemu-user dpkg-dev rpm bzip2 jq minisign"
     needs[packages]+=" binutils-${triplet//_/-}"
   fi
 done <<<"$(architectures debian triplet qemu debians preset)"
@@ -46,7 +47,8 @@ expand() { # step: its packages, one a line
   done
 }
 for step; do
-  [ -n "${needs[$step]-}" ] || { echo "$0: no step $step (of: $steps)" >&2; exit 2; }
+  [ -n "${needs[$step]-}" ] ||
+    { echo "$0: no step $step (of: $steps)" >&2; exit 2; }
 done
 for step; do [ "${needs[$step]}" != - ] || { left_out "$0"; break; }; done
 missing=() archs=()

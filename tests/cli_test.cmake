@@ -67,10 +67,10 @@ endfunction()
 # row(STATUS STDERR BEFORE AFTER ARG...): a run in a fresh directory d, whose
 # record before the run is BEFORE: absent, a directory (dir), a link to the
 # always full device (full), "=" and its bytes, "readonly=" and the bytes of
-# a file that no one may write; or d itself is missing. AFTER
-# is absent, dir, full (the link stays), or the record's bytes ("same":
-# BEFORE's). In ARG, a leading DIR stands for d, FITS and OVER for d padded with separators to the longest
-# directory text that fits and to one more.
+# a file that no one may write; or d itself is missing. AFTER is absent,
+# dir, full (the link stays), or the record's bytes ("same": BEFORE's). In
+# ARG, a leading DIR stands for d, FITS and OVER for d padded with
+# separators to the longest directory text that fits and to one more.
 set(rows 0)
 function(row status err before after)
   math(EXPR rows "${rows} + 1")
@@ -98,16 +98,12 @@ function(row status err before after)
   list(TRANSFORM args REPLACE "^FITS$" "${d}${fits}")
   list(TRANSFORM args REPLACE "^OVER$" "${d}${fits}/")
   expect_run(${status} "${err}" "${args}")
-  if(after STREQUAL "full")
-    # The link stays.
-  elseif(after STREQUAL "absent" OR after STREQUAL "dir")
-    if(after STREQUAL "absent" AND EXISTS "${d}/pid" OR
-       after STREQUAL "dir" AND NOT IS_DIRECTORY "${d}/pid")
-      message(SEND_ERROR "pidrecord ${ARGN}: the record is not ${after}")
-    endif()
+  if(after STREQUAL "absent" AND EXISTS "${d}/pid" OR
+     after STREQUAL "dir" AND NOT IS_DIRECTORY "${d}/pid")
+    message(SEND_ERROR "pidrecord ${ARGN}: the record is not ${after}")
   elseif(after STREQUAL "same")
     expect_record("${d}/pid" "${content}")
-  else()
+  elseif(NOT after MATCHES "^(absent|dir|full)$")
     expect_record("${d}/pid" "${after}")
   endif()
 endfunction()

@@ -1,6 +1,6 @@
 // Prints the errors that the fault sweep injects, each with this C library's
-// text for it, so that the sweep, and the Windows tests, expect the texts the
-// program prints.
+// text for it, so that the sweep and the command-line table expect the texts
+// the program prints.
 #include <errno.h>
 #include <stdio.h>
 #include <string.h>
