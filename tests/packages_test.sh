@@ -88,8 +88,8 @@ sbom_check() { # SBOM, the file it describes, component...
       if [ -n "${name#*=}" ]; then
         [ "$lic" = "${name#*=}" ] || fail "$doc: $pkg is '$lic'"
         jq -e --arg n "$pkg" '.packages[] | select(.name == $n)
-          | .licenseComments // "" | contains("/copyright")' "$doc" >/dev/null ||
-          fail "$doc: $pkg does not say where its license is read"
+          | .licenseComments // "" | contains("/copyright")' "$doc" \
+          >/dev/null || fail "$doc: $pkg does not say where its license is read"
       fi
       continue
     fi
@@ -271,8 +271,9 @@ if named windows; then
   bad=$(zipinfo "$zip" | awk '/^-/ { print $1 }' |
     grep -vxE -- '-rw-r--r--|-rwxr-xr-x' || true)
   [ -z "$bad" ] || fail "$zip has members with modes $bad"
+  mingw=x86_64-w64-mingw32-g++-posix
   sbom_check "$zip.spdx.json" "$zip" "mingw-w64-x86-64-dev=ZPL-2.1 MIT" \
-    "$(package_of "$(x86_64-w64-mingw32-g++-posix -print-libgcc-file-name)")=$gcc"
+    "$(package_of "$($mingw -print-libgcc-file-name)")=$gcc"
   all_licensed "$zip.spdx.json"
   unzip -q "$zip" -d "$work/zip"
   exe=$work/zip/pidrecord.exe
@@ -294,7 +295,6 @@ if named windows; then
     >"$work/manual.html"
   unstyled <"$work/zip/pidrecord.html" | cmp -s - "$work/manual.html" ||
     fail "$zip holds another manual"
-  mingw=x86_64-w64-mingw32-g++-posix
   for lib in "$($mingw -print-file-name=libmingwex.a)" \
     "$($mingw -print-libgcc-file-name)"; do
     pkg=$(package_of "$lib")
