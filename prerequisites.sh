@@ -29,6 +29,11 @@ declare -A needs=(
 # emulator; the package check reads its programs with its binutils.
 # shellcheck source=cmake/architectures.sh
 . "$(dirname "$0")/cmake/architectures.sh"
+# The MSI, from Debian 13 on: Debian 12's wixl cannot write PATH.
+if [[ $(debian_release) -ge 13 ]]; then
+  needs[windows]+=" wixl msitools"
+  needs[packages]+=" msitools"
+fi
 while read -r debian triplet qemu debians preset; do
   if ! carried "$debians"; then
     needs[$preset]=-

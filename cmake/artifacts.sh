@@ -8,12 +8,13 @@ project_version() {
 
 # The one place that names the artifacts: of a kind, for a version and an
 # architecture in that kind's terms, which may be a pattern.
-artifact() { # tgz|deb|rpm|zip, version, architecture
+artifact() { # tgz|deb|rpm|zip|msi, version, architecture
   case $1 in
   tgz) echo "pidrecord-$2-linux-$3.tar.gz" ;;
   deb) echo "pidrecord_$2_$3.deb" ;;
   rpm) echo "pidrecord-$2-1.$3.rpm" ;;
   zip) echo "pidrecord-$2-win64.zip" ;;
+  msi) echo "pidrecord-$2-win64.msi" ;;
   esac
 }
 
@@ -26,7 +27,8 @@ write_sums() {
   (
     cd "$1" || exit
     for f in $(artifact tgz "$version" '*') $(artifact deb "$version" '*') \
-      $(artifact rpm "$version" '*') $(artifact zip "$version"); do
+      $(artifact rpm "$version" '*') $(artifact zip "$version") \
+      $(artifact msi "$version"); do
       [ ! -e "$f" ] || listed+=("$f" "$f.spdx.json")
     done
     rm -f SHA256SUMS.minisig

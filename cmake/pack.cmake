@@ -1,25 +1,34 @@
 # Run by cpack at each generator's start, once the install tree is staged,
 # and once the package is made: what CPack's generators leave undone.
 set(ENV{SOURCE_DATE_EPOCH} ${CPACK_PIDRECORD_EPOCH})
+# The ZIP's and the MSI's times are local times: the epoch's in UTC.
+set(ENV{TZ} UTC)
 set(tree "${CPACK_TEMPORARY_INSTALL_DIRECTORY}")
 set(share ${tree}/usr/share)
-if(NOT tree)
-  return()
-elseif(NOT CPACK_PACKAGE_FILES AND EXISTS ${tree}/pidrecord.exe
-       AND CPACK_PIDRECORD_SIGNING_CERT)
-  # Signed at the packing time, so that an RSA key without a timestamp
-  # server gives the same bytes. Should a key with a password come, despite
-  # configure, it fails rather than ask on the terminal, which setsid takes.
-  if(CPACK_PIDRECORD_TIMESTAMP_URL)
+
+# The exe and the MSI, signed at the packing time with the owner's
+# certificate, if any, so that an RSA key without a timestamp server gives
+# the same bytes. Should a key with a password come, despite configure, it
+# fails rather than ask on the terminal, which setsid takes.
+function(sign file)
+  if(NOT CPACK_PIDRECORD_SIGNING_CERT)
+    return()
+  elseif(CPACK_PIDRECORD_TIMESTAMP_URL)
     set(url -t ${CPACK_PIDRECORD_TIMESTAMP_URL})
   endif()
   execute_process(COMMAND setsid -w osslsigncode sign -h sha256 ${url}
                           -certs ${CPACK_PIDRECORD_SIGNING_CERT}
                           -key ${CPACK_PIDRECORD_SIGNING_KEY}
                           -time $ENV{SOURCE_DATE_EPOCH}
-                          -in ${tree}/pidrecord.exe -out ${tree}/signed.exe
+                          -in ${file} -out ${file}.signed
                   OUTPUT_QUIET COMMAND_ERROR_IS_FATAL ANY)
-  file(RENAME ${tree}/signed.exe ${tree}/pidrecord.exe)
+  file(RENAME ${file}.signed ${file})
+endfunction()
+
+if(NOT tree)
+  return()
+elseif(NOT CPACK_PACKAGE_FILES AND EXISTS ${tree}/pidrecord.exe)
+  sign(${tree}/pidrecord.exe)
 elseif(NOT CPACK_PACKAGE_FILES AND CPACK_GENERATOR STREQUAL "DEB")
   # Compressed as Debian's are, and lintian's overrides.
   execute_process(COMMAND gzip -9n ${share}/man/man1/pidrecord.1
@@ -57,6 +66,7 @@ endif()
 # the order and the ids instead. The DEB generator gives its ar members the
 # packer's umask: each member's header gets mode 0644.
 set(package ${CPACK_PACKAGE_FILES})
+set(packages ${package})
 if(package MATCHES "\\.tar\\.gz$")
   execute_process(COMMAND tar --sort=name --format=gnu --owner=0 --group=0
                           --numeric-owner --mtime=@$ENV{SOURCE_DATE_EPOCH}
@@ -69,6 +79,13 @@ elseif(package MATCHES "\\.zip$")
   file(REMOVE ${package})
   execute_process(COMMAND zip -X -D -9 -q ${package} ${files}
                   WORKING_DIRECTORY ${tree} COMMAND_ERROR_IS_FATAL ANY)
+  # CPack's WIX generator runs the WiX toolset, which is Windows's: wixl
+  # makes the MSI of the same files here, where configure found one that can.
+  if(CPACK_PIDRECORD_MSI)
+    include(${CPACK_PIDRECORD_SOURCE_DIR}/cmake/msi.cmake)
+    sign(${msi})
+    list(APPEND packages ${msi})
+  endif()
 elseif(package MATCHES "\\.deb$")
   file(WRITE ${CPACK_TOPLEVEL_DIRECTORY}/mode "100644  ")
   file(SIZE ${package} end)
@@ -84,16 +101,18 @@ elseif(package MATCHES "\\.deb$")
   endwhile()
 endif()
 # Copied now, as cpack copies it only after this, for the sums to see it.
-file(COPY ${package} DESTINATION ${CPACK_OUTPUT_FILE_PREFIX})
-get_filename_component(name ${package} NAME)
 set(dist ${CPACK_OUTPUT_FILE_PREFIX})
 string(REPLACE " " ";" components "${CPACK_PIDRECORD_COMPONENTS}")
-execute_process(COMMAND bash cmake/sbom.sh ${dist}/${name}
-                        ${CPACK_PACKAGE_VERSION} $ENV{SOURCE_DATE_EPOCH}
-                        ${components}
-                OUTPUT_FILE ${dist}/${name}.spdx.json
-                WORKING_DIRECTORY ${CPACK_PIDRECORD_SOURCE_DIR}
-                COMMAND_ERROR_IS_FATAL ANY)
+foreach(package IN LISTS packages)
+  file(COPY ${package} DESTINATION ${dist})
+  get_filename_component(name ${package} NAME)
+  execute_process(COMMAND bash cmake/sbom.sh ${dist}/${name}
+                          ${CPACK_PACKAGE_VERSION} $ENV{SOURCE_DATE_EPOCH}
+                          ${components}
+                  OUTPUT_FILE ${dist}/${name}.spdx.json
+                  WORKING_DIRECTORY ${CPACK_PIDRECORD_SOURCE_DIR}
+                  COMMAND_ERROR_IS_FATAL ANY)
+endforeach()
 execute_process(COMMAND ${CMAKE_COMMAND} -E env
                         MINISIGN_KEY=${CPACK_PIDRECORD_MINISIGN_KEY}
                         bash -c ". cmake/artifacts.sh && write_sums \"$@\"" _

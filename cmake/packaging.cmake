@@ -119,7 +119,7 @@ else()
           DESTINATION ${CMAKE_INSTALL_DOCDIR})
 endif()
 
-set(CPACK_PACKAGE_VENDOR "the pidrecord developers")
+set(CPACK_PACKAGE_VENDOR "${PIDRECORD_VENDOR}")
 set(CPACK_PACKAGE_CONTACT "${PIDRECORD_MAINTAINER}")
 set(CPACK_VERBATIM_VARIABLES ON)
 set(CPACK_OUTPUT_FILE_PREFIX ${PIDRECORD_DIST_DIR})
@@ -139,6 +139,32 @@ endfunction()
 if(WIN32)
   set(CPACK_GENERATOR ZIP)
   pidrecord_name(CPACK_PACKAGE_FILE_NAME zip -)
+  # The MSI, which pack.cmake makes beside the ZIP from the same files,
+  # needs a wixl that writes PATH: Debian 12's 0.101 stops at it.
+  find_program(PIDRECORD_WIXL wixl)
+  set(version 0)
+  set(have "no wixl")
+  if(PIDRECORD_WIXL)
+    execute_process(COMMAND ${PIDRECORD_WIXL} --version
+                    OUTPUT_VARIABLE version OUTPUT_STRIP_TRAILING_WHITESPACE)
+    set(have "wixl ${version}")
+  endif()
+  if(version VERSION_LESS 0.106)
+    message(STATUS "pidrecord: leaves out the MSI: it takes wixl 0.106 or "
+            "later (Debian 13) to write PATH, and this machine has ${have}")
+    include(CPack)
+    return()
+  endif()
+  find_program(PIDRECORD_MSIBUILD msibuild REQUIRED)
+  # Windows Installer knows every version of pidrecord by this code: it
+  # never changes. Each version's ProductCode is derived from it.
+  set(PIDRECORD_UPGRADE_CODE 28AD28D4-2068-4FA0-9DF8-52DE204DB7AE)
+  string(UUID PIDRECORD_PRODUCT_CODE NAMESPACE ${PIDRECORD_UPGRADE_CODE}
+         NAME ${PROJECT_VERSION} TYPE SHA1 UPPER)
+  configure_file(src/pidrecord.wxs.in pidrecord.wxs @ONLY)
+  set(CPACK_PIDRECORD_WXS ${CMAKE_BINARY_DIR}/pidrecord.wxs)
+  set(CPACK_PIDRECORD_UPGRADE_CODE ${PIDRECORD_UPGRADE_CODE})
+  pidrecord_name(CPACK_PIDRECORD_MSI msi -)
   include(CPack)
   return()
 endif()
