@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Checks what users install, for each PRESET named: a release preset's TGZ,
-# DEB and RPM for Linux on its row of cmake/architectures, and windows's ZIP,
-# with their SBOMs, as those workflows left them in build/dist; their
-# checksums, notices, owners, modes and hardening, lintian's and rpmlint's
-# verdicts; for release an install of the build, and for default its
-# fortified functions. The manual page is checked every time.
+# DEB and RPM for Linux on its row of cmake/architectures, and windows's ZIP
+# and, from Debian 13 on, MSI (tests/msi_test.sh), with their SBOMs, as
+# those workflows left them in build/dist; their checksums, notices, owners,
+# modes and hardening, lintian's and rpmlint's verdicts; for release an
+# install of the build, and for default its fortified functions. The manual
+# page is checked every time.
 # Usage: tests/packages_test.sh PRESET... (from the source tree, after those
 # workflows)
 set -euo pipefail
@@ -34,10 +35,14 @@ package_of() { # file: the Debian package that installed it
   dpkg -S "$(realpath -s "$1")" | sed 's/[:,].*//'
 }
 
+# The MSI beside the ZIP, where wixl can make it: from Debian 13 on.
+msi=
+[[ $(debian_release) -lt 13 ]] || msi=$dist/$(artifact msi "$version")
+
 # SHA256SUMS lists exactly the named presets' packages of this version and
 # their SBOMs, and each matches it.
 expected=
-! named windows || expected=${zip##*/}
+! named windows || expected="${zip##*/} ${msi##*/}"
 while read -r cpu debian rpm preset; do
   named "$preset" || continue
   expected+=" $(artifact tgz "$version" "$cpu") $(artifact deb "$version" "$debian")"
@@ -272,20 +277,25 @@ if named windows; then
     grep -vxE -- '-rw-r--r--|-rwxr-xr-x' || true)
   [ -z "$bad" ] || fail "$zip has members with modes $bad"
   mingw=x86_64-w64-mingw32-g++-posix
-  sbom_check "$zip.spdx.json" "$zip" "mingw-w64-x86-64-dev=ZPL-2.1 MIT" \
-    "$(package_of "$($mingw -print-libgcc-file-name)")=$gcc"
-  all_licensed "$zip.spdx.json"
+  for f in "$zip" ${msi:+"$msi"}; do
+    sbom_check "$f.spdx.json" "$f" "mingw-w64-x86-64-dev=ZPL-2.1 MIT" \
+      "$(package_of "$($mingw -print-libgcc-file-name)")=$gcc"
+    all_licensed "$f.spdx.json"
+  done
   unzip -q "$zip" -d "$work/zip"
   exe=$work/zip/pidrecord.exe
   # Where the build was given a certificate, the exe is the build's with a
-  # signature.
+  # signature, and the MSI is signed with it.
   unsigned=$exe
-  if grep -q '^PIDRECORD_SIGNING_CERT:FILEPATH=.' build/windows/CMakeCache.txt
-  then
+  cert=$(sed -n 's/^PIDRECORD_SIGNING_CERT:FILEPATH=//p' \
+    build/windows/CMakeCache.txt)
+  if [ -n "$cert" ]; then
     unsigned=$work/unsigned.exe
     { osslsigncode extract-signature -in "$exe" -out "$work/signature" &&
       osslsigncode remove-signature -in "$exe" -out "$unsigned"; } \
       >/dev/null 2>&1 || fail "$zip holds an exe without a signature"
+    [ -z "$msi" ] || osslsigncode verify -CAfile "$cert" -in "$msi" \
+      >/dev/null 2>&1 || fail "$msi is not signed with $cert"
   fi
   cmp -s "$unsigned" build/windows/pidrecord.exe ||
     fail "$zip holds another exe"
@@ -327,6 +337,7 @@ if named windows; then
   for setting in '<activeCodePage [^>]*>UTF-8<' '<longPathAware [^>]*>true<'; do
     grep -q "$setting" <<<"$manifest" || fail "$exe's manifest lacks $setting"
   done
+  [ -z "$msi" ] || tests/msi_test.sh || fail "tests/msi_test.sh"
 fi
 
 echo "packages: $failures failures"

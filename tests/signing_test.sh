@@ -2,10 +2,10 @@
 # Signing, proven with throwaway keys: packs the release and windows builds
 # again with a minisign key and a self-signed code-signing certificate, then
 # checks that minisign accepts SHA256SUMS, which vouches for this version
-# alone, osslsigncode accepts the exe in the ZIP, a second signing gives the
-# same bytes, that exe works under Wine, and without its signature it is the
-# unsigned exe byte for byte. Run from the source tree after the windows
-# workflow.
+# alone, osslsigncode accepts the exe in the ZIP, a second signing in another
+# time zone gives the same bytes, that exe works under Wine, and without its
+# signature it is the unsigned exe byte for byte. Run from the source tree
+# after the windows workflow.
 set -euo pipefail
 # shellcheck source=cmake/artifacts.sh
 . cmake/artifacts.sh
@@ -38,11 +38,12 @@ minisign -V -q -p "$keys/minisign.pub" -m "$dist/SHA256SUMS" ||
   fail "minisign does not accept SHA256SUMS"
 (cd "$dist" && sha256sum -c --quiet SHA256SUMS) || fail "SHA256SUMS"
 ! grep -F 0.9.0 "$dist/SHA256SUMS" || fail "SHA256SUMS vouches for 0.9.0"
-# The same RSA key, without a timestamp server, signs to the same bytes.
+# The same RSA key, without a timestamp server, signs to the same bytes,
+# in whatever time zone it is packed.
 cp "$dist/$(artifact zip "$version")" "$work/first.zip"
-(cd "$work/windows" && cpack >/dev/null)
+(cd "$work/windows" && TZ=JST-9 cpack >/dev/null)
 cmp -s "$dist/$(artifact zip "$version")" "$work/first.zip" ||
-  fail "signed again with the same key, the ZIP differs"
+  fail "signed again with the same key in another time zone, the ZIP differs"
 unzip -q "$dist/$(artifact zip "$version")" pidrecord.exe -d "$work"
 exe=$work/pidrecord.exe
 osslsigncode verify -CAfile "$keys/code.pem" -in "$exe" >"$work/verify" 2>&1 ||
