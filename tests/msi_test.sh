@@ -30,9 +30,11 @@ tar --exclude=./build --exclude=./.git -cf - . | tar -xf - -C "$work/src"
 older=$work/src/build/dist/$(artifact msi $old)
 unzip -q "$work/src/build/dist/$(artifact zip $old)" -d "$work/$old"
 
-# Where each file goes, what PATH gets, which versions go and which stay.
-for t in Directory Component File Environment LaunchCondition Upgrade; do
-  msiinfo export "$msi" $t | tr -d '\r' | tail -n +4 >"$work/$t"
+# Where each file goes, what PATH gets, which versions go and which stay,
+# for whom.
+tables=(Directory Component File Environment LaunchCondition Upgrade Property)
+for t in "${tables[@]}"; do
+  msiinfo export "$msi" "$t" | tr -d '\r' | tail -n +4 >"$work/$t"
 done
 got=$(cd "$work" && awk -F'\t' -v v="$version" 'FNR == 1 { n++ }
   n == 1 { dir[$1] = $2 "\\" $3 }
@@ -46,11 +48,12 @@ got=$(cd "$work" && awk -F'\t' -v v="$version" 'FNR == 1 { n++ }
     print "lower versions removed" }
   n == 6 && $5 % 4 >= 2 && $2 == v && $5 % 512 < 256 &&
     message["NOT " $7] ~ /newer version/ { print "higher versions refused" }
-  ' Directory Component File Environment LaunchCondition Upgrade | sort)
+  n == 7 && $1 == "ALLUSERS" && $2 == 1 { print "for every user" }
+  ' "${tables[@]}" | sort)
 want=$(cd "$work/$version" &&
   printf '%s ProgramFiles64Folder\\pidrecord 64-bit\n' * &&
   printf '%s\n' "system PATH + the folder of pidrecord.exe" \
-    "lower versions removed" "higher versions refused")
+    "lower versions removed" "higher versions refused" "for every user")
 [ "$got" = "$(sort <<<"$want")" ] || fail "the MSI's tables say: $got"
 
 # What an install changes: PATH's entries (Wine's msi leaves the separator
