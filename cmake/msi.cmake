@@ -2,8 +2,9 @@
 # wixl, as src/pidrecord.wxs.in describes it. wixl writes the build time, a
 # random PackageCode and a random key for the PATH row, which stays in the
 # database's strings even once replaced; so the MSI is made anew by msibuild
-# from wixl's tables and streams, with the epoch's time, the variable's name
-# as the key, and a PackageCode derived from the rest of the bytes. Sets msi.
+# from wixl's tables and streams, with the epoch's time, each variable's name
+# as its row's key, and a PackageCode derived from the rest of the bytes.
+# Sets msi.
 set(msi ${CPACK_TOPLEVEL_DIRECTORY}/${CPACK_PIDRECORD_MSI})
 set(work ${CPACK_TOPLEVEL_DIRECTORY}/msi)
 file(REMOVE_RECURSE ${work} ${msi})
@@ -32,7 +33,8 @@ foreach(stream IN LISTS streams)
   list(APPEND added -a ${stream} ${stream})
 endforeach()
 file(READ ${work}/Environment.idt table)
-string(REGEX REPLACE "\n[0-9a-fA-F-]+\t" "\nPATH\t" table "${table}")
+string(REGEX REPLACE "\n[0-9a-fA-F-]+\t([-=+!*]*)([^\t]+)" "\n\\2\t\\1\\2"
+       table "${table}")
 file(WRITE ${work}/Environment.idt "${table}")
 file(READ ${work}/_SummaryInformation.idt summary)
 string(TIMESTAMP time "%Y/%m/%d %H:%M:%S" UTC)
