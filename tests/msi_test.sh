@@ -55,6 +55,7 @@ want=$(cd "$work/$version" &&
   printf '%s\n' "system PATH + the folder of pidrecord.exe" \
     "lower versions removed" "higher versions refused" "for every user")
 [ "$got" = "$(sort <<<"$want")" ] || fail "the MSI's tables say: $got"
+! msiinfo tables "$msi" | grep -qx Dialog || fail "the MSI has dialogs"
 
 # What an install changes: PATH's entries (Wine's msi leaves the separator
 # before an entry that it removes: empty ones are none), the files in
