@@ -10,9 +10,10 @@ set -euo pipefail
 . cmake/artifacts.sh
 version=$(project_version) old=0.0.1
 wine=$(command -v /usr/lib/wine/wine64 wine64 wine | head -n1)
+server=${wine%64}server
 work=$(mktemp -d)
 # Wine's server keeps the prefix's registry until it is told to end.
-trap 'WINEPREFIX=$work/prefix "${wine%64}server" -k 2>/dev/null
+trap 'WINEPREFIX=$work/prefix "$server" -k 2>/dev/null
   rm -rf "$work"' EXIT
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
@@ -61,8 +62,15 @@ want=$(cd "$work/$version" &&
 # before an entry that it removes: empty ones are none), the files in
 # Program Files\pidrecord, the products registered.
 export WINEPREFIX=$work/prefix WINEDEBUG=-all XDG_RUNTIME_DIR=$work/runtime
-mkdir -m 700 "$XDG_RUNTIME_DIR"
-"$wine" wineboot >/dev/null 2>&1
+mkdir -m 700 "$XDG_RUNTIME_DIR" "$WINEPREFIX"
+# One server until the test ends it: one that ends by itself cuts off a
+# program that connects just then, and the services that its first program
+# starts hold that program's pipes until it ends.
+boot() {
+  "$server" -p600 2>>"$work/server.log"
+  "$wine" wineboot >/dev/null 2>&1
+}
+boot
 enoent=$("$wine" build/windows/tests/sweep_errors.exe | tr -d '\r' |
   sed -n 's/^ENOENT\t//p')
 system='HKLM\System\CurrentControlSet\Control\Session Manager\Environment'
@@ -89,7 +97,8 @@ msiexec() { # what, 0 or refused, the version installed after it or -, args
 }
 msiexec "an install" 0 "$version" /i "$msi"
 # A new console that Wine starts once its server has ended reads PATH anew.
-"${wine%64}server" -k || true
+"$server" -k
+boot
 mkdir "$WINEPREFIX/drive_c/ckpt"
 cd "$work"
 while IFS='|' read -r status command says; do
