@@ -11,11 +11,9 @@ file(CHMOD "${RUNTIME}" DIRECTORY_PERMISSIONS OWNER_READ OWNER_WRITE
      OWNER_EXECUTE)
 # Wine's server ends a few seconds after its last program, and a program
 # that connects just then is cut off ("recvmsg: Connection reset by peer"):
-# one server, started here, outlives every gap between the tests (ten
-# minutes, should the last test, which ends it, never run). One left by an
-# interrupted run goes first. The server and the services that wineboot
-# starts live as long and keep their standard output and error open, which
-# CTest would wait on.
+# one server lasts until the last test ends it (or ten minutes idle), after
+# any left by an interrupted run. It and wineboot's services hold their
+# standard output and error open, which CTest would wait on.
 execute_process(COMMAND ${SERVER} -k)
 execute_process(COMMAND ${SERVER} -p600 ERROR_FILE "${RUNTIME}/server.log"
                 COMMAND_ERROR_IS_FATAL ANY)
