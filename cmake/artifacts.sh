@@ -1,10 +1,8 @@
 # shellcheck shell=bash
 # Sourced by the scripts that name the release artifacts or list them.
 
-# The version that the tree's CMakeLists.txt gives (run from the tree).
-project_version() {
-  sed -n 's/^project(pidrecord VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt
-}
+# The version of the tree's newest CHANGELOG entry (run from the tree).
+project_version() { sed -n '1s/^pidrecord (\([0-9.]*\)) .*/\1/p' CHANGELOG; }
 
 # The one place that names the artifacts: of a kind, for a version and an
 # architecture in that kind's terms, which may be a pattern.

@@ -23,9 +23,7 @@ unzip -q "build/dist/$(artifact zip "$version")" -d "$work/$version"
 # The same tree a version lower, built and packed as by the windows workflow.
 mkdir "$work/src"
 tar --exclude=./build --exclude=./.git -cf - . | tar -xf - -C "$work/src"
-(cd "$work/src" &&
-  sed -i "s/^\(project(pidrecord VERSION \)$version/\1$old/" CMakeLists.txt &&
-  sed -i "1s/($version)/($old)/" CHANGELOG &&
+(cd "$work/src" && sed -i "1s/($version)/($old)/" CHANGELOG &&
   cmake --preset windows -DBUILD_TESTING=OFF >/dev/null &&
   cmake --build build/windows >/dev/null && cpack --preset windows >/dev/null)
 older=$work/src/build/dist/$(artifact msi $old)
@@ -57,6 +55,13 @@ want=$(cd "$work/$version" &&
     "lower versions removed" "higher versions refused" "for every user")
 [ "$got" = "$(sort <<<"$want")" ] || fail "the MSI's tables say: $got"
 ! msiinfo tables "$msi" | grep -qx Dialog || fail "the MSI has dialogs"
+# What Windows Installer asks of a 64-bit package's summary: the x64
+# platform in its template, and a page count (the schema) of 200 or more.
+summary=$(msiinfo suminfo "$msi" | tr -d '\r')
+pages=$(sed -n 's/^Page count: \([0-9]*\)$/\1/p' <<<"$summary")
+if ! grep -q '^Template: x64;' <<<"$summary" || [ "${pages:-0}" -lt 200 ]; then
+  fail "the MSI's summary is not a 64-bit package's: $summary"
+fi
 
 # What an install changes: PATH's entries (Wine's msi leaves the separator
 # before an entry that it removes: empty ones are none), the files in
