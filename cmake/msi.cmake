@@ -1,10 +1,11 @@
-# Included by pack.cmake once the ZIP is made: the MSI of the same tree, by
-# wixl, as src/pidrecord.wxs.in describes it. wixl writes the build time, a
-# random PackageCode and a random key for the PATH row, which stays in the
-# database's strings even once replaced; so the MSI is made anew by msibuild
-# from wixl's tables and streams, with the epoch's time, each variable's name
-# as its row's key, and a PackageCode derived from the rest of the bytes.
-# Sets msi.
+# Included by pack_made.cmake once the ZIP is made. Reads tree, the folder
+# of the ZIP's files, and CPACK_PIDRECORD_WXS, _MSI and _UPGRADE_CODE; sets
+# msi, the path of the MSI made from tree by wixl, as src/pidrecord.wxs.in
+# describes it. wixl writes the build time, a random PackageCode and a
+# random key for the PATH row, which stays in the database's strings even
+# once replaced; so the MSI is made anew by msibuild from wixl's tables and
+# streams, with the epoch's time, each variable's name as its row's key, and
+# a PackageCode derived from the rest of the bytes.
 set(msi ${CPACK_TOPLEVEL_DIRECTORY}/${CPACK_PIDRECORD_MSI})
 set(work ${CPACK_TOPLEVEL_DIRECTORY}/msi)
 file(REMOVE_RECURSE ${work} ${msi})

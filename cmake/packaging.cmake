@@ -1,17 +1,19 @@
 # The release packages, by CPack's own generators: TGZ, DEB and, where RPM
-# distributions build the row, RPM on Linux; ZIP on Windows. pack.cmake
-# finishes what they leave, so that the packages are the same bytes whoever
-# packs them, wherever and whenever.
+# distributions build the row, RPM on Linux; ZIP on Windows. Three hooks
+# finish what they leave, so that the packages are the same bytes whoever
+# packs them, wherever and whenever: pack_start.cmake at each generator's
+# start, pack_staged.cmake once the tree is staged, pack_made.cmake once the
+# package is made.
 
-# The version, time and Maintainer are the newest CHANGELOG entry's, as
-# Debian's are; a SOURCE_DATE_EPOCH set by the caller wins.
+# The time and Maintainer are the newest CHANGELOG entry's, as Debian's are,
+# as is the version (CMakeLists.txt); a SOURCE_DATE_EPOCH set by the caller
+# wins.
 find_program(PIDRECORD_PARSECHANGELOG dpkg-parsechangelog)
 if(NOT PIDRECORD_PARSECHANGELOG)
   message(FATAL_ERROR "dpkg-parsechangelog not found: packing reads the "
-          "version and date from CHANGELOG with it; install dpkg-dev")
+          "date and signer from CHANGELOG with it; install dpkg-dev")
 endif()
-set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS CHANGELOG)
-foreach(field Version Timestamp Maintainer)
+foreach(field Timestamp Maintainer)
   execute_process(COMMAND ${PIDRECORD_PARSECHANGELOG} -S ${field}
                           -l ${CMAKE_SOURCE_DIR}/CHANGELOG
                   OUTPUT_VARIABLE ${field} OUTPUT_STRIP_TRAILING_WHITESPACE
@@ -22,9 +24,6 @@ if(NOT Timestamp MATCHES "^[0-9]+$")
   message(FATAL_ERROR "CHANGELOG: the newest entry has no trailer line with "
           "a valid date (\" -- Name <address>  Day, DD Mon YYYY HH:MM:SS "
           "+ZZZZ\"): ${warnings}")
-elseif(NOT Version STREQUAL PROJECT_VERSION)
-  message(FATAL_ERROR "CMakeLists.txt says version ${PROJECT_VERSION}, "
-          "the newest CHANGELOG entry ${Version}: make them agree")
 endif()
 set(CPACK_PIDRECORD_EPOCH ${Timestamp})
 if(DEFINED ENV{SOURCE_DATE_EPOCH})
@@ -88,7 +87,7 @@ foreach(lib IN LISTS libs PIDRECORD_LIBC)
     list(APPEND names ${name})
     execute_process(COMMAND dpkg-query -W -f=\${Version}\ \${Architecture}
                             ${owner} OUTPUT_VARIABLE it)
-    list(APPEND CPACK_PIDRECORD_COMPONENTS "${name} ${it}")
+    list(APPEND CPACK_PIDRECORD_LINKED "${name} ${it}")
     set(copyright /usr/share/doc/${name}/copyright)
     execute_process(COMMAND awk "/^[ \t]*$/ { $0 = \".\" } { print \" \" $0 }"
                             ${copyright}
@@ -124,9 +123,9 @@ set(CPACK_PACKAGE_CONTACT "${PIDRECORD_MAINTAINER}")
 set(CPACK_VERBATIM_VARIABLES ON)
 set(CPACK_OUTPUT_FILE_PREFIX ${PIDRECORD_DIST_DIR})
 set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
-foreach(hook PROJECT_CONFIG_FILE PRE_BUILD_SCRIPTS POST_BUILD_SCRIPTS)
-  set(CPACK_${hook} ${CMAKE_SOURCE_DIR}/cmake/pack.cmake)
-endforeach()
+set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_SOURCE_DIR}/cmake/pack_start.cmake)
+set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_SOURCE_DIR}/cmake/pack_staged.cmake)
+set(CPACK_POST_BUILD_SCRIPTS ${CMAKE_SOURCE_DIR}/cmake/pack_made.cmake)
 # The names are artifacts.sh's.
 function(pidrecord_name variable kind arch)
   execute_process(COMMAND bash -c ". cmake/artifacts.sh && artifact $*" _
@@ -139,7 +138,7 @@ endfunction()
 if(WIN32)
   set(CPACK_GENERATOR ZIP)
   pidrecord_name(CPACK_PACKAGE_FILE_NAME zip -)
-  # The MSI, which pack.cmake makes beside the ZIP from the same files,
+  # The MSI, which pack_made.cmake makes beside the ZIP from the same files,
   # needs a wixl that writes PATH: Debian 12's 0.101 stops at it.
   find_program(PIDRECORD_WIXL wixl)
   set(version 0)
@@ -171,11 +170,11 @@ endif()
 set(CPACK_GENERATOR TGZ DEB)
 set(CPACK_PACKAGE_DESCRIPTION "${PIDRECORD_ABOUT}")
 pidrecord_name(CPACK_PACKAGE_FILE_NAME tgz ${CMAKE_SYSTEM_PROCESSOR})
-set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE ${PIDRECORD_DEBIAN})
-pidrecord_name(CPACK_DEBIAN_FILE_NAME deb ${PIDRECORD_DEBIAN})
+set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE ${PIDRECORD_DEBARCH})
+pidrecord_name(CPACK_DEBIAN_FILE_NAME deb ${PIDRECORD_DEBARCH})
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_COMPRESSION_TYPE gzip)
-if(NOT PIDRECORD_RPM)
+if(NOT PIDRECORD_RPMARCH)
   include(CPack)
   return()
 endif()
@@ -183,8 +182,8 @@ endif()
 # The program is static: no dependencies, no build-id links, nothing for
 # rpmbuild to strip or compress.
 list(APPEND CPACK_GENERATOR RPM)
-set(CPACK_RPM_PACKAGE_ARCHITECTURE ${PIDRECORD_RPM})
-pidrecord_name(CPACK_RPM_FILE_NAME rpm ${PIDRECORD_RPM})
+set(CPACK_RPM_PACKAGE_ARCHITECTURE ${PIDRECORD_RPMARCH})
+pidrecord_name(CPACK_RPM_FILE_NAME rpm ${PIDRECORD_RPMARCH})
 set(CPACK_RPM_PACKAGE_RELEASE 1)
 set(CPACK_RPM_PACKAGE_SUMMARY "${PIDRECORD_SUMMARY}")
 set(CPACK_RPM_PACKAGE_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION}")

@@ -1,0 +1,24 @@
+# CPack's project config file, read at each generator's start, before
+# pack_staged.cmake and pack_made.cmake: what those share.
+set(ENV{SOURCE_DATE_EPOCH} ${CPACK_PIDRECORD_EPOCH})
+# The ZIP's and the MSI's times are local times: the epoch's in UTC.
+set(ENV{TZ} UTC)
+
+# sign(FILE): the exe or the MSI, signed at the packing time with the
+# owner's certificate, if any, so that an RSA key without a timestamp server
+# gives the same bytes. Should a key with a password come, despite
+# configure, it fails rather than ask on the terminal, which setsid takes.
+function(sign file)
+  if(NOT CPACK_PIDRECORD_SIGNING_CERT)
+    return()
+  elseif(CPACK_PIDRECORD_TIMESTAMP_URL)
+    set(url -t ${CPACK_PIDRECORD_TIMESTAMP_URL})
+  endif()
+  execute_process(COMMAND setsid -w osslsigncode sign -h sha256 ${url}
+                          -certs ${CPACK_PIDRECORD_SIGNING_CERT}
+                          -key ${CPACK_PIDRECORD_SIGNING_KEY}
+                          -time $ENV{SOURCE_DATE_EPOCH}
+                          -in ${file} -out ${file}.signed
+                  OUTPUT_QUIET COMMAND_ERROR_IS_FATAL ANY)
+  file(RENAME ${file}.signed ${file})
+endfunction()
