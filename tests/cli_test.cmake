@@ -27,28 +27,68 @@ endforeach()
 string(ASCII 11 vt)
 string(ASCII 12 ff)
 
+# The line of each row() call, for its messages.
+file(STRINGS "${CMAKE_CURRENT_LIST_FILE}" script)
+set(row_lines)
+set(line 0)
+foreach(text IN LISTS script)
+  math(EXPR line "${line} + 1")
+  if(text MATCHES "^ *row\\(")
+    list(APPEND row_lines ${line})
+  endif()
+endforeach()
+
+# Bytes given in hex, as quoted text with control characters escaped.
+function(shown hex out)
+  string(REGEX MATCHALL ".." bytes "${hex}")
+  set(text "")
+  foreach(byte IN LISTS bytes)
+    math(EXPR code "0x${byte}")
+    if(byte STREQUAL "0a")
+      string(APPEND text "\\n")
+    elseif(byte STREQUAL "0d")
+      string(APPEND text "\\r")
+    elseif(byte STREQUAL "09")
+      string(APPEND text "\\t")
+    elseif(code LESS 32 OR code EQUAL 127)
+      string(APPEND text "\\x${byte}")
+    else()
+      string(ASCII ${code} char)
+      string(APPEND text "${char}")
+    endif()
+  endforeach()
+  set(${out} "\"${text}\"" PARENT_SCOPE)
+endfunction()
+
 # Files, not variables: execute_process would drop carriage returns.
-# Compared as hex: a plain file(READ) drops carriage returns too.
+# Compared as hex: a plain file(READ) drops carriage returns too. A row
+# sets where (its line) and harness (how a caller starts the program).
 function(expect_run status err)
   set(a "${ARGN}")
   set(into WORKING_DIRECTORY "${WORK}" RESULT_VARIABLE got_status
            OUTPUT_FILE "${WORK}/stdout" ERROR_FILE "${WORK}/stderr")
+  set(command ${harness} ${EMULATOR} ${PIDRECORD})
   list(LENGTH a n)
   if(n EQUAL 2) # quoted, so that an empty argument stays one
     list(GET a 0 a0)
     list(GET a 1 a1)
-    execute_process(COMMAND ${EMULATOR} ${PIDRECORD} "${a0}" "${a1}" ${into})
+    execute_process(COMMAND ${command} "${a0}" "${a1}" ${into})
   else()
-    execute_process(COMMAND ${EMULATOR} ${PIDRECORD} ${a} ${into})
+    execute_process(COMMAND ${command} ${a} ${into})
   endif()
   file(READ "${WORK}/stdout" got_out HEX)
   file(READ "${WORK}/stderr" got_err HEX)
   string(HEX "${err}" err)
   if(NOT got_status STREQUAL status OR NOT got_err STREQUAL err
      OR NOT got_out STREQUAL "")
-    message(SEND_ERROR "pidrecord ${ARGN}: status '${got_status}', "
-            "stderr '${got_err}', stdout '${got_out}'; "
-            "expected status '${status}', stderr '${err}', no stdout")
+    shown("${got_err}" got_err)
+    shown("${err}" err)
+    shown("${got_out}" got_out)
+    list(JOIN a " " a)
+    message(SEND_ERROR "${where}pidrecord ${a}:\n"
+            "  status ${got_status}, expected ${status}\n"
+            "  stderr ${got_err},\n  expected ${err}\n"
+            "  stdout ${got_out}, expected \"\"")
   endif()
 endfunction()
 
@@ -60,7 +100,9 @@ function(expect_record file bytes)
   file(READ "${file}" got HEX)
   string(HEX "${bytes}" bytes)
   if(NOT got STREQUAL bytes)
-    message(SEND_ERROR "${file} holds ${got}, expected ${bytes}")
+    shown("${got}" got)
+    shown("${bytes}" bytes)
+    message(SEND_ERROR "${where}${file} holds ${got}, expected ${bytes}")
   endif()
 endfunction()
 
@@ -70,11 +112,26 @@ endfunction()
 # a file that no one may write; or d itself is missing. AFTER is absent,
 # dir, full (the link stays), or the record's bytes ("same": BEFORE's). In
 # ARG, a leading DIR stands for d, FITS and OVER for d padded with
-# separators to the longest directory text that fits and to one more.
+# separators to the longest directory text that fits and to one more. A
+# first ARG "fsize0:" or "unread:" has tests/cli_harness.sh start the
+# program under a file-size limit of 0, or with standard error a pipe that
+# nobody reads: Linux's rows alone.
 set(rows 0)
 function(row status err before after)
+  list(GET row_lines ${rows} line)
+  set(where "cli_test.cmake:${line}: ")
   math(EXPR rows "${rows} + 1")
   set(rows ${rows} PARENT_SCOPE)
+  set(args "${ARGN}")
+  set(harness)
+  if(args MATCHES "^(fsize0|unread):(;|$)")
+    if(WINDOWS)
+      return()
+    endif()
+    list(POP_FRONT args)
+    set(harness bash "${CMAKE_CURRENT_LIST_DIR}/cli_harness.sh"
+        ${CMAKE_MATCH_1})
+  endif()
   set(d "${WORK}/${rows}/d")
   file(MAKE_DIRECTORY "${d}")
   if(before STREQUAL "missing")
@@ -93,14 +150,13 @@ function(row status err before after)
   string(LENGTH "${d}" length)
   math(EXPR pad "1019 - ${length}")
   string(REPEAT "/" ${pad} fits)
-  set(args "${ARGN}")
   list(TRANSFORM args REPLACE "^DIR" "${d}")
   list(TRANSFORM args REPLACE "^FITS$" "${d}${fits}")
   list(TRANSFORM args REPLACE "^OVER$" "${d}${fits}/")
   expect_run(${status} "${err}" "${args}")
   if(after STREQUAL "absent" AND EXISTS "${d}/pid" OR
      after STREQUAL "dir" AND NOT IS_DIRECTORY "${d}/pid")
-    message(SEND_ERROR "pidrecord ${ARGN}: the record is not ${after}")
+    message(SEND_ERROR "${where}pidrecord ${ARGN}: the record is not ${after}")
   elseif(after STREQUAL "same")
     expect_record("${d}/pid" "${content}")
   elseif(NOT after MATCHES "^(absent|dir|full)$")
@@ -167,6 +223,10 @@ row(1 "${dir_restore}" dir dir restore DIR)
 # The bytes usually reach the file only at its close; Wine follows the
 # host's link too.
 row(1 "fclose pidfile: ${ENOSPC}${eol}" full full checkpoint DIR)
+# Neither a file-size limit nor a reader that has gone ends a run by a
+# signal: the one is reported, the other leaves status 1.
+row(1 "fclose pidfile: ${EFBIG}${eol}" absent "" fsize0: checkpoint DIR)
+row(1 "" missing absent unread: restore DIR)
 # A record path must fit whole: a cut one would name another file.
 row(0 "" absent "${written}" checkpoint FITS)
 row(0 "" "=${written}" same restore FITS)
