@@ -42,12 +42,15 @@ bytes() { # the file's bytes in hex, or "absent"
   if [ -e "$1" ]; then od -An -tx1 "$1" | tr -d ' \n'; else echo absent; fi
 }
 
-# One run: action, directory, record before (absent, empty or a line), a
-# shell command that sets up the streams or limits, how to run it (plain,
-# rooted in the private root, traced, or strace's inject argument), the
-# errors one of whose texts a failure line must carry, the line the same run
-# gives with nothing injected. Sets err.
+# One run: what it is (the case's name, for its failures), action,
+# directory, record before (absent, empty or a line), a shell command that
+# sets up the streams or limits, how to run it (plain, rooted in the private
+# root, traced, or strace's inject argument), the errors one of whose texts
+# a failure line must carry, the line the same run gives with nothing
+# injected. Sets err.
 one_run() {
+  local what=$1
+  shift
   local action=$1 dir=$2 before=$3 setup=$4 inject=$5 errname=$6 plain=$7
   rm -rf d root/pid && mkdir d
   case $before in
@@ -114,9 +117,8 @@ judge() {
   if [ ${#why[@]} -eq 0 ]; then
     kept=$((kept + 1))
   else
-    printf 'FAIL: %s %s, record %s, [%s], %s: %s; stderr %q\n' "$action" \
-      "$dir" "$before" "$setup" "${inject:-no fault}" "$(IFS=';' &&
-        echo "${why[*]}")" "$err"
+    printf 'FAIL: %s: %s; stderr %q\n' "$what" "$(IFS=';' &&
+      echo "${why[*]}")" "$err"
   fi
 }
 
@@ -126,13 +128,15 @@ calls() { # the names of the system calls in a trace, one a line
 
 # What the C library does before the program's own work: everything that a
 # run with no arguments does before it writes the usage line.
-strace -qq -o trace "$prog" 2>/dev/null
+usage=$(strace -qq -o trace "$prog" 2>&1)$'\n'
 mapfile -t startup <<<"$(calls trace | sed '/^write/,$d')"
 
 for s in "${scenarios[@]}"; do
   read -r action before fails <<<"$s"
   for setup in "${streams[@]}"; do
-    one_run "$action" "$work/d" "$before" "$setup" traced "$fails" ""
+    run="$action, record $before, streams [$setup]"
+    one_run "$run, no fault" "$action" "$work/d" "$before" "$setup" traced \
+      "$fails" ""
     plain=$err
     mapfile -t seen <<<"$(calls trace)"
     declare -A when=()
@@ -155,8 +159,9 @@ for s in "${scenarios[@]}"; do
         # A failed allocation may be reported as ENOMEM instead.
         shown=$e
         [[ $c != @(brk|mmap) ]] || shown="$e ENOMEM"
-        one_run "$action" "$work/d" "$before" "$setup" \
-          "$c:error=$e:when=${when[$c]}" "$shown" "$plain"
+        inject=$c:error=$e:when=${when[$c]}
+        one_run "$run, $inject" "$action" "$work/d" "$before" "$setup" \
+          "$inject" "$shown" "$plain"
       done
     done
   done
@@ -164,13 +169,16 @@ done
 
 # The limits and the directory text that callers get wrong.
 mkfifo fifo
-one_run checkpoint "$work/d" absent "ulimit -f 0" plain EFBIG ""
-one_run restore "$work/d" absent "exec 3<>fifo 2>fifo 3<&-" plain "" ""
-# An empty directory is refused; a program that took it would reach /pid,
-# which here is the private root's.
-expect_err=$'usage: pidrecord checkpoint|restore DIRECTORY\n'
-one_run checkpoint "" absent "" rooted "" ""
-one_run restore "" -1 "" rooted "" ""
+one_run "a checkpoint under a file-size limit of 0" checkpoint "$work/d" \
+  absent "ulimit -f 0" plain EFBIG ""
+one_run "a restore with standard error a pipe that nobody reads" restore \
+  "$work/d" absent "exec 3<>fifo 2>fifo 3<&-" plain "" ""
+# An empty directory is refused as a wrong command line is; a program that
+# took it would reach /pid, which here is the private root's.
+expect_err=$usage
+one_run "a checkpoint of an empty directory" checkpoint "" absent "" rooted \
+  "" ""
+one_run "a restore of an empty directory" restore "" -1 "" rooted "" ""
 
 echo "fault sweep: $runs runs, $kept kept every invariant"
 [ "$runs" -eq "$kept" ]
