@@ -1,13 +1,41 @@
 #!/usr/bin/env bash
-# The manual's cmd examples, pasted from the rendered page into Wine's cmd
-# in the folder of pidrecord.exe, as a Windows user would: the output must
-# be what the manual shows.
-# Usage: manual_test.sh MANUAL PIDRECORD.EXE WINE (WINEPREFIX from the
-# environment)
+# The manual against the program. Its DIAGNOSTICS must list every message
+# that the program's sources can print, and no other. With an executable
+# and Wine, its cmd examples, pasted from the rendered page into Wine's cmd
+# in the folder of pidrecord.exe as a Windows user would, must give the
+# output that the manual shows.
+# Usage: manual_test.sh MANUAL SOURCES [PIDRECORD.EXE WINE] (WINEPREFIX from
+# the environment)
 set -euo pipefail
-manual=$1 exe=$2 wine=$3
+manual=$1 sources=$2
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
+
+# (Here-strings, not process substitution: a bare chroot may have no
+# /dev/fd.) Each message as "text", a %s where the caller's word or the system's
+# reason goes: perror's prefix, fputs's and fprintf's format to stderr.
+cat "$sources"/*.cpp | tr '\n' ' ' |
+  grep -oE '(perror\(|fputs\(|fprintf\(stderr,)[[:space:]]*"[^"]*"' |
+  sed -E 's/^perror\([[:space:]]*"(.*)"$/\1: %s/; s/^[^"]*"//; s/"$//
+    s/\\n$//' | sort -u >"$work/printed"
+sed -n '/^\.Sh DIAGNOSTICS/,/^\.Sh /s/^\.It Li //p' "$manual" |
+  sed -E 's/\\&//g; s/ Ar [a-z]+$/ %s/' | sort >"$work/listed"
+[ -s "$work/printed" ] || { echo "FAIL: no messages in $sources"; exit 1; }
+failures=0
+while read -r message; do
+  [ -n "$message" ] || continue
+  echo "FAIL: the program prints \"$message\"; DIAGNOSTICS lacks it"
+  failures=$((failures + 1))
+done <<<"$(comm -23 "$work/printed" "$work/listed")"
+while read -r message; do
+  [ -n "$message" ] || continue
+  echo "FAIL: DIAGNOSTICS lists \"$message\"; the program prints no such line"
+  failures=$((failures + 1))
+done <<<"$(comm -13 "$work/printed" "$work/listed")"
+echo "manual: DIAGNOSTICS against the $(wc -l <"$work/printed") messages the program prints: $failures failures"
+[ "$failures" -eq 0 ] || exit 1
+[ $# -eq 4 ] || exit 0
+exe=$3 wine=$4
 
 # The prompt marks a command; the lines after it, to the next, its output.
 prompt='C:\pidrecord> '
