@@ -12,16 +12,14 @@ declare -A needs=(
   [asan]="@default"
   [fuzz]="@default clang libclang-rt-dev"
   [release]="cmake ninja-build g++ musl-tools dpkg-dev rpm bzip2 jq strace
-    minisign"
+    minisign openssl"
   [windows]="cmake ninja-build g++-mingw-w64-x86-64-posix wine64 googletest
-    mandoc zip dpkg-dev jq minisign osslsigncode"
+    mandoc zip unzip dpkg-dev jq minisign openssl osslsigncode"
   # The scripts that .ci/run runs beside them; the first reads what the
   # release workflows and the windows one left.
   [packages]="lintian rpm rpmlint jq mandoc unzip qemu-user binutils
     binutils-mingw-w64-x86-64 osslsigncode"
-  [signing]="@release @windows unzip openssl"
-  [packaging]="@release minisign openssl"
-  [newcomer]="mmdebstrap mount git"
+  [newcomer]="mmdebstrap mount git distro-info-data"
   [bench]="@default @release @windows valgrind hyperfine linux-perf"
   [shellcheck]="shellcheck"
 )
@@ -34,15 +32,15 @@ if [[ $(debian_release) -ge 13 ]]; then
   needs[windows]+=" wixl msitools"
   needs[packages]+=" msitools"
 fi
-while read -r debian triplet qemu debians preset; do
-  if ! carried "$debians"; then
+while read -r debarch triplet qemu releases preset; do
+  if ! carried "$releases"; then
     needs[$preset]=-
   elif [ "$qemu" != - ]; then
-    needs[$preset]="cmake ninja-build g++-${triplet//_/-} musl-dev:$debian
+    needs[$preset]="cmake ninja-build g++-${triplet//_/-} musl-dev:$debarch
       qemu-user dpkg-dev rpm bzip2 jq minisign"
     needs[packages]+=" binutils-${triplet//_/-}"
   fi
-done <<<"$(architectures debian triplet qemu debians preset)"
+done <<<"$(architectures debarch triplet qemu releases preset)"
 steps=$(printf '%s\n' "${!needs[@]}" | sort | tr '\n' ' ')
 [ $# -gt 0 ] || { echo "usage: $0 STEP... (of: $steps)" >&2; exit 2; }
 expand() { # step: its packages, one a line

@@ -1,6 +1,6 @@
 # pidrecord_architecture(CPU [OPTIONAL]): sets PIDRECORD_<COLUMN> for each
 # column of CPU's row of the table beside this file, as architectures.sh
-# reads it, in upper case (PIDRECORD_DEBIAN, PIDRECORD_TRIPLET, ...), a "-"
+# reads it, in upper case (PIDRECORD_DEBARCH, PIDRECORD_TRIPLET, ...), a "-"
 # as nothing; with OPTIONAL, a CPU without a row sets nothing.
 function(pidrecord_architecture cpu)
   execute_process(COMMAND bash -c ". \"$0\" && architectures -row \"$1\""

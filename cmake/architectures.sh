@@ -20,22 +20,44 @@ architectures() {
       print line }' "${BASH_SOURCE[0]%/*}/architectures"
 }
 
-# The major version of this machine's Debian release, if it is Debian.
+# This machine's Debian release as the table counts them: the newest release
+# that the table names and the machine's is not older than; nothing where
+# this is not Debian. The machine's is VERSION_ID's major; testing and
+# unstable have none, and are newer than every release: testing's number is
+# what debian.csv gives its codename, if installed. So a row of the newest
+# stable release counts as carried on testing until the table names
+# testing's release.
 debian_release() {
+  local own
   # shellcheck source=/dev/null
-  (. /etc/os-release 2>/dev/null && [ "${ID-}" = debian ] &&
-    echo "${VERSION_ID%%.*}") || true
+  own=$(. /etc/os-release 2>/dev/null && [ "${ID-}" = debian ] &&
+    if [ -n "${VERSION_ID-}" ]; then echo "${VERSION_ID%%.*}"; else
+      awk -F, -v c="${VERSION_CODENAME-}" '$3 == c { print $1 }' \
+        /usr/share/distro-info/debian.csv 2>/dev/null | grep . || echo 999
+    fi) || return 0
+  architectures releases | tr , '\n' | sort -n |
+    awk -v own="$own" '$1 <= own + 0 { r = $1 } END { print r }'
 }
 
-# carried DEBIANS: whether this release is among a row's debians.
+# carried RELEASES: whether this machine's release is among a row's.
 carried() { [[ ,$1, == *,$(debian_release),* ]]; }
+
+# codename N: Debian N's codename, from distro-info-data's table of them.
+codename() {
+  local csv=/usr/share/distro-info/debian.csv
+  [ -r $csv ] || { echo "no $csv: install distro-info-data" >&2; return 1; }
+  awk -F, -v n="$1" '$1 == n { print $3 }' $csv | grep . ||
+    { echo "$csv names no Debian $1: update distro-info-data" >&2; return 1; }
+}
 
 # left_out WHO: one line naming the rows' presets that this release does not
 # carry, if any, and why.
 left_out() {
   local rows
-  rows=$(architectures preset debians | while read -r preset debians; do
-    carried "$debians" || echo "$preset"; done | tr '\n' ' ')
-  [ -z "$rows" ] || echo "$1: leaves out ${rows% }: Debian" \
-    "$(debian_release) has no musl for them (cmake/architectures)"
+  rows=$(architectures preset releases | while read -r preset releases; do
+    carried "$releases" || echo "$preset"; done | tr '\n' ' ')
+  # shellcheck source=/dev/null
+  [ -z "$rows" ] || echo "$1: leaves out ${rows% }:" \
+    "$(. /etc/os-release 2>/dev/null; echo "${PRETTY_NAME-this system}")" \
+    "has no musl for them (cmake/architectures)"
 }

@@ -27,7 +27,7 @@ set(musl_lib /usr/lib/${PIDRECORD_MUSL})
 set(PIDRECORD_LIBC ${musl_lib}/libc.a)
 if(NOT EXISTS ${musl_lib}/rcrt1.o)
   message(FATAL_ERROR "musl for ${PIDRECORD_ARCH} not found: on Debian "
-          "${PIDRECORD_DEBIANS}, which carry it, run ./prerequisites.sh with "
+          "${PIDRECORD_RELEASES}, which carry it, run ./prerequisites.sh with "
           "the preset's name")
 endif()
 execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=crtbeginS.o

@@ -43,11 +43,11 @@ msi=
 # their SBOMs, and each matches it.
 expected=
 ! named windows || expected="${zip##*/} ${msi##*/}"
-while read -r cpu debian rpm preset; do
+while read -r cpu debarch rpmarch preset; do
   named "$preset" || continue
-  expected+=" $(artifact tgz "$version" "$cpu") $(artifact deb "$version" "$debian")"
-  [ "$rpm" = - ] || expected+=" $(artifact rpm "$version" "$rpm")"
-done <<<"$(architectures cpu debian rpm preset)"
+  expected+=" $(artifact tgz "$version" "$cpu") $(artifact deb "$version" "$debarch")"
+  [ "$rpmarch" = - ] || expected+=" $(artifact rpm "$version" "$rpmarch")"
+done <<<"$(architectures cpu debarch rpmarch preset)"
 if [ -n "$expected" ]; then
   expected=$(for f in $expected; do echo "$f"; echo "$f.spdx.json"; done |
     LC_ALL=C sort | tr '\n' ' ')
@@ -148,7 +148,7 @@ owners() { # listing lines "mode owner": the ones that are not as they must be
 }
 
 # What a release build for one architecture shipped, and how it was built.
-linux_release() { # cpu debian rpm triplet qemu marker max
+linux_release() { # cpu debarch rpmarch triplet qemu marker max
   local arch=$1 debarch=$2 rpmarch=$3 triplet=$4 run=$5 marker=$6 limit=$7
   local build=build/release-$1
   [ "$run" != - ] || run=
@@ -247,7 +247,7 @@ usr/share/man/man1/pidrecord.1.gz "
 while read -r preset row; do
   read -ra row <<<"$row"
   ! named "$preset" || linux_release "${row[@]}"
-done <<<"$(architectures preset cpu debian rpm triplet qemu marker max)"
+done <<<"$(architectures preset cpu debarch rpmarch triplet qemu marker max)"
 
 # The x86-64 RPM installs into a scratch root, and works from there.
 if named release; then

@@ -3,7 +3,8 @@
 # scratch copy of this tree: CHANGELOG's version and date, or a stop that
 # names it, also when it changes after configure; signing keys whole and
 # without a password, or a stop; the RPM's changelog as it was written, every
-# entry. Run from the source tree.
+# entry. Run from the source tree. Every date and version it needs it takes
+# from the CHANGELOG it is given.
 set -euo pipefail
 # shellcheck source=cmake/artifacts.sh
 . cmake/artifacts.sh
@@ -13,8 +14,7 @@ failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 src=$work/src keys=$work/keys
 mkdir "$src" "$keys"
-git ls-files --cached --others --exclude-standard | tar -cf - -T - |
-  tar -xf - -C "$src"
+tar --exclude=./build --exclude=./.git -cf - . | tar -xf - -C "$src"
 cp "$src/CHANGELOG" "$work/CHANGELOG"
 
 minisign -G -W -p "$keys/open.pub" -s "$keys/open.key" >/dev/null
@@ -50,7 +50,7 @@ while IFS='|' read -r what edit path args named; do
   fi
 done <<END
 no trailer|/^ -- /d|$PATH||CHANGELOG
-a bad date|s/09 Dec/39 Dec/|$PATH||CHANGELOG
+a bad date|0,/^\( -- .*  [A-Za-z]*, \)[0-9]*/s//\139/|$PATH||CHANGELOG
 no dpkg-parsechangelog|-|$work/bin|-DCMAKE_FIND_USE_CMAKE_SYSTEM_PATH=OFF|dpkg-dev
 a certificate alone|-|$PATH|-DPIDRECORD_SIGNING_CERT=@code.pem|PIDRECORD_SIGNING_KEY
 a key alone|-|$PATH|-DPIDRECORD_SIGNING_KEY=@code.key|PIDRECORD_SIGNING_CERT
@@ -68,13 +68,16 @@ sed -i '/^ -- /d' "$src/CHANGELOG"
 ! cmake --build "$src/build/release-x86_64" >/dev/null 2>&1 ||
   fail "the build went on with a CHANGELOG that has no trailer"
 
-# The RPM's changelog: every entry, and text that rpmbuild would expand
-# shipped as written.
+# The RPM's changelog: every entry, one older than all added, and text that
+# rpmbuild would expand shipped as written.
 cp "$work/CHANGELOG" "$src/CHANGELOG"
 sed -i '0,/^  \* /s//  * Uses 100%{?_libdir} of %(echo hi).\n&/' "$src/CHANGELOG"
-printf '\n%s\n\n%s\n\n%s\n' 'pidrecord (0.9.0) unstable; urgency=medium' \
+entries=$(($(grep -c '^pidrecord ' "$src/CHANGELOG") + 1))
+oldest=$(date -d "$(sed -n 's/^ -- .*>  //p' "$src/CHANGELOG" | tail -n1)" +%s)
+older=$((oldest - 86400))
+printf '\n%s\n\n%s\n\n%s\n' 'pidrecord (0.0.1) unstable; urgency=medium' \
   '  * An older entry.' \
-  ' -- someone <someone@example.org>  Mon, 07 Dec 2026 12:00:00 +0000' \
+  " -- someone <someone@example.org>  $(date -u -R -d "@$older")" \
   >>"$src/CHANGELOG"
 if configure && cmake --build "$src/build/release-x86_64" >/dev/null &&
   (cd "$src" && cpack --preset release >/dev/null); then
@@ -82,10 +85,10 @@ if configure && cmake --build "$src/build/release-x86_64" >/dev/null &&
     "$src/build/dist/$(artifact rpm "$(project_version)" x86_64)" 2>/dev/null)
   grep -qxF -- '- Uses 100%{?_libdir} of %(echo hi).' <<<"$log" ||
     fail "the RPM's changelog reads: $log"
-  [ "$(grep -c '^\* ' <<<"$log")" -eq 2 ] ||
-    fail "the RPM's changelog has not both entries: $log"
-  grep -q '^\* Mon Dec 07 2026 .* - 0\.9\.0-1$' <<<"$log" ||
-    fail "the RPM's changelog lacks the older entry: $log"
+  [ "$(grep -c '^\* ' <<<"$log")" -eq "$entries" ] ||
+    fail "the RPM's changelog has not all $entries entries: $log"
+  grep -q "^\* $(date -u -d "@$older" '+%a %b %d %Y') .* - 0\.0\.1-1$" \
+    <<<"$log" || fail "the RPM's changelog lacks the older entry: $log"
 else
   fail "packing the changed CHANGELOG: $(tail -5 "$work/out")"
 fi
