@@ -56,9 +56,10 @@ want=$(cd "$work/$version" &&
 [ "$got" = "$(sort <<<"$want")" ] || fail "the MSI's tables say: $got"
 ! msiinfo tables "$msi" | grep -qx Dialog || fail "the MSI has dialogs"
 # What Windows Installer asks of a 64-bit package's summary: the x64
-# platform in its template, and a page count (the schema) of 200 or more.
+# platform in its template, and a page count (the schema, which msiinfo
+# calls Version) of 200 or more.
 summary=$(msiinfo suminfo "$msi" | tr -d '\r')
-pages=$(sed -n 's/^Page count: \([0-9]*\)$/\1/p' <<<"$summary")
+pages=$(sed -n 's/^Version: \([0-9]*\) .*/\1/p' <<<"$summary")
 if ! grep -q '^Template: x64;' <<<"$summary" || [ "${pages:-0}" -lt 200 ]; then
   fail "the MSI's summary is not a 64-bit package's: $summary"
 fi
