@@ -2,7 +2,8 @@
 # Checks the owner's signing settings before anything is built, so that a
 # release is signed whole or not at all, and never waits for a password:
 # each named file exists and can be read, the certificate and its key come
-# together, and no key has a password. Says what to mend and fails.
+# together and belong together, and no key has a password. Says what to
+# mend and fails.
 # Usage: keys.sh MINISIGN_KEY SIGNING_CERT SIGNING_KEY (an empty one: unset)
 set -euo pipefail
 minisign=$1 cert=$2 key=$3
@@ -15,9 +16,17 @@ for pair in "PIDRECORD_MINISIGN_KEY=$minisign" \
   [ -z "$file" ] || [ -f "$file" ] || stop "${pair%%=*}: no file $file"
   [ -z "$file" ] || [ -r "$file" ] || stop "${pair%%=*}: cannot read $file"
 done
-# A minisign key made with -W begins with "Ed", no KDF, "B2".
-[ -z "$minisign" ] || sed -n 2p "$minisign" | grep -q '^RWQAAEIy' ||
+# Read through redirections, so that no name is taken for an option. A
+# minisign key made with -W begins with "Ed", no KDF, "B2".
+[ -z "$minisign" ] || sed -n 2p <"$minisign" | grep -q '^RWQAAEIy' ||
   stop "$minisign is not a minisign secret key without a password:" \
     "remove it with minisign -C"
-[ -z "$key" ] || ! grep -q ENCRYPTED "$key" ||
+[ -z "$key" ] || ! grep -q ENCRYPTED <"$key" ||
   stop "$key has a password: remove it with openssl pkey"
+[ -n "$cert" ] || exit 0
+command -v openssl >/dev/null ||
+  stop "openssl not found: it checks that $cert is the certificate of $key"
+public=$(openssl x509 -noout -pubkey <"$cert" 2>/dev/null || echo none)
+[ "$public" = "$(openssl pkey -pubout -passin pass: <"$key" 2>/dev/null)" ] ||
+  stop "PIDRECORD_SIGNING_CERT $cert is not the certificate of" \
+    "PIDRECORD_SIGNING_KEY $key: give a certificate and its own key"
