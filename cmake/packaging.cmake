@@ -7,24 +7,50 @@
 
 # The time and Maintainer are the newest CHANGELOG entry's, as Debian's are,
 # as is the version (CMakeLists.txt); a SOURCE_DATE_EPOCH set by the caller
-# wins.
+# wins. Every entry is read: dpkg-parsechangelog only warns of a missing
+# trailer or a bad date, which the RPM's packing would stop at.
 find_program(PIDRECORD_PARSECHANGELOG dpkg-parsechangelog)
 if(NOT PIDRECORD_PARSECHANGELOG)
   message(FATAL_ERROR "dpkg-parsechangelog not found: packing reads the "
           "date and signer from CHANGELOG with it; install dpkg-dev")
 endif()
-foreach(field Timestamp Maintainer)
-  execute_process(COMMAND ${PIDRECORD_PARSECHANGELOG} -S ${field}
-                          -l ${CMAKE_SOURCE_DIR}/CHANGELOG
-                  OUTPUT_VARIABLE ${field} OUTPUT_STRIP_TRAILING_WHITESPACE
-                  ERROR_VARIABLE warnings COMMAND_ERROR_IS_FATAL ANY)
-endforeach()
-# dpkg-parsechangelog only warns of a missing trailer or a bad date.
-if(NOT Timestamp MATCHES "^[0-9]+$")
-  message(FATAL_ERROR "CHANGELOG: the newest entry has no trailer line with "
-          "a valid date (\" -- Name <address>  Day, DD Mon YYYY HH:MM:SS "
-          "+ZZZZ\"): ${warnings}")
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS CHANGELOG)
+execute_process(COMMAND ${PIDRECORD_PARSECHANGELOG} --all --format rfc822
+                        -l ${CMAKE_SOURCE_DIR}/CHANGELOG
+                OUTPUT_VARIABLE entries ERROR_VARIABLE warnings
+                COMMAND_ERROR_IS_FATAL ANY)
+if(warnings OR NOT entries MATCHES "\nTimestamp: ([0-9]+)\n")
+  message(FATAL_ERROR "CHANGELOG: mend each entry that dpkg-parsechangelog "
+          "names, whose trailer must be \" -- Name <address>  Day, DD Mon "
+          "YYYY HH:MM:SS +ZZZZ\": ${warnings}")
 endif()
+set(Timestamp ${CMAKE_MATCH_1})
+# A signer or Maintainer goes into control files, the RPM's spec and the
+# changelogs: "Name <address>", with nothing in the name that could end a
+# field, a line or a definition there, or stand for a regular expression's
+# group.
+string(ASCII 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16 17 18 19 20 21 22 23 24
+       25 26 27 28 29 30 31 127 control)
+function(pidrecord_signer who what)
+  set(bad "<>;\\${control}")
+  if(NOT who MATCHES "^[^${bad}]+ <[^ ${bad}]+@[^ ${bad}]+>$")
+    message(FATAL_ERROR "${what} \"${who}\": make it \"Name <address>\", "
+            "with no ;, backslash, control character, < or > in the name")
+  endif()
+endfunction()
+string(REPLACE ";" "\\;" lines "${entries}")
+string(REPLACE "\n" ";" lines "${lines}")
+set(Maintainer)
+foreach(line IN LISTS lines)
+  if(line MATCHES "^Version: (.*)")
+    set(entry ${CMAKE_MATCH_1})
+  elseif(line MATCHES "^Maintainer: (.*)")
+    pidrecord_signer("${CMAKE_MATCH_1}" "CHANGELOG: the entry ${entry} is signed")
+    if(NOT Maintainer)
+      set(Maintainer "${CMAKE_MATCH_1}")
+    endif()
+  endif()
+endforeach()
 set(CPACK_PIDRECORD_EPOCH ${Timestamp})
 if(DEFINED ENV{SOURCE_DATE_EPOCH})
   set(CPACK_PIDRECORD_EPOCH $ENV{SOURCE_DATE_EPOCH})
@@ -37,6 +63,7 @@ endif()
 
 set(PIDRECORD_MAINTAINER "${Maintainer}" CACHE STRING "The packages' \
 Maintainer: by default whoever signed the newest CHANGELOG entry")
+pidrecord_signer("${PIDRECORD_MAINTAINER}" "PIDRECORD_MAINTAINER is")
 set(PIDRECORD_DIST_DIR ${CMAKE_BINARY_DIR} CACHE PATH
     "Where the packages and their SHA256SUMS go")
 # The owner's keys; unset, nothing is signed. keys.sh checks them, as
@@ -204,12 +231,13 @@ string(REPLACE ";" "\n" CPACK_RPM_SPEC_MORE_DEFINE "\
 %define debug_package %{nil};%define __os_install_post %{nil};\
 %define packager ${packager}")
 # Every CHANGELOG entry, signed by the packager as in the DEB.
-execute_process(COMMAND awk -v "m=${packager}" "
+execute_process(COMMAND ${CMAKE_COMMAND} -E env "m=${packager}" awk "
   /^[^ ]/ { v = $2; gsub(/[()]/, \"\", v); n = 0; next }
   /^  \\* / { sub(/^  \\* /, \"- \"); body[++n] = $0; next }
   /^    / { sub(/^    /, \"  \"); body[++n] = $0; next }
   /^ -- / { split(substr($0, index($0, \">\") + 3), d, /[ ,]+/)
-    printf \"* %s %s %s %s %s - %s-1\\n\", d[1], d[3], d[2], d[4], m, v
+    printf \"* %s %s %s %s %s - %s-1\\n\", d[1], d[3], d[2], d[4],
+      ENVIRON[\"m\"], v
     for (i = 1; i <= n; i++) { gsub(/%/, \"%%\", body[i]); print body[i] }
     print \"\" }" CHANGELOG WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}
   OUTPUT_FILE ${doc}/rpm-changelog COMMAND_ERROR_IS_FATAL ANY)

@@ -24,6 +24,7 @@ openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=throwaway" \
   -keyout "$keys/code.key" -out "$keys/code.pem" 2>/dev/null
 openssl pkey -in "$keys/code.key" -aes256 -passout pass:pw \
   -out "$keys/locked.pem"
+openssl genpkey -algorithm ed25519 -out "$keys/other.key"
 # A PATH without dpkg-parsechangelog; CMake also looks in /usr/bin itself,
 # unless told not to.
 mkdir "$work/bin"
@@ -37,12 +38,23 @@ configure() { # extra cmake arguments: configures a fresh release build
     >"$work/out" 2>&1
 }
 
-# Each case: what is wrong, the CHANGELOG trailer's sed edit or -, the PATH,
-# the cmake arguments; the stop must name what to mend.
+# A date a day before the oldest entry's, as a trailer gives it and as one
+# that dpkg cannot read.
+version=$(project_version)
+oldest=$(date -d "$(sed -n 's/^ -- .*>  //p' CHANGELOG | tail -n1)" +%s)
+older=$((oldest - 86400))
+date=$(date -u -R -d "@$older")
+bad_date=$(date -u -d "@$older" '+%A, %-d %b %Y %T %z')
+entry="\\n\\npidrecord (0.0.1) unstable; urgency=medium\\n\\n  * Older.\\n\\n --"
+
+# Each case: what is wrong, the CHANGELOG's sed edit or -, the PATH, the
+# cmake arguments (@ for the keys' folder, ~ for a blank); the stop must
+# name what to mend.
 while IFS='|' read -r what edit path args named; do
   cp "$work/CHANGELOG" "$src/CHANGELOG"
   [ "$edit" = - ] || sed -i "$edit" "$src/CHANGELOG"
   read -ra args <<<"${args//@/$keys/}"
+  args=("${args[@]//\~/ }")
   if PATH=$path configure "${args[@]}"; then
     fail "configure accepted $what"
   elif ! grep -q "$named" "$work/out"; then
@@ -58,6 +70,14 @@ a missing minisign key|-|$PATH|-DPIDRECORD_MINISIGN_KEY=@none.key|none.key
 a missing signing key|-|$PATH|-DPIDRECORD_SIGNING_CERT=@code.pem -DPIDRECORD_SIGNING_KEY=@none.key|none.key
 a minisign key with a password|-|$PATH|-DPIDRECORD_MINISIGN_KEY=@locked.key|locked.key
 a signing key with a password|-|$PATH|-DPIDRECORD_SIGNING_CERT=@code.pem -DPIDRECORD_SIGNING_KEY=@locked.pem|locked.pem
+a certificate of another key|-|$PATH|-DPIDRECORD_SIGNING_CERT=@code.pem -DPIDRECORD_SIGNING_KEY=@other.key|code.pem.*other.key
+a Maintainer with a ;|-|$PATH|-DPIDRECORD_MAINTAINER=Jo;Requires:~evil;#~<jo@example.org>|PIDRECORD_MAINTAINER
+a Maintainer without an address|-|$PATH|-DPIDRECORD_MAINTAINER=nobody|PIDRECORD_MAINTAINER
+a signer with a backslash|0,/^ -- [^<]*/s// -- Jo\\\\n Doe /|$PATH||entry $version is signed
+a signer with a control character|0,/^ -- [^<]*/s// -- Jo\tDoe /|$PATH||entry $version is signed
+a signer with a > in the name|0,/^ -- [^<]*/s// -- Jo > Doe /|$PATH||entry $version is signed
+an older entry with a bad date|\$s/\$/$entry Jo <jo@example.org>  $bad_date/|$PATH||CHANGELOG
+an older entry signed with a ;|\$s/\$/$entry Jo;x <jo@example.org>  $date/|$PATH||entry 0.0.1 is signed
 END
 
 # A CHANGELOG that changes after configure is read again by the build.
@@ -73,16 +93,13 @@ sed -i '/^ -- /d' "$src/CHANGELOG"
 cp "$work/CHANGELOG" "$src/CHANGELOG"
 sed -i '0,/^  \* /s//  * Uses 100%{?_libdir} of %(echo hi).\n&/' "$src/CHANGELOG"
 entries=$(($(grep -c '^pidrecord ' "$src/CHANGELOG") + 1))
-oldest=$(date -d "$(sed -n 's/^ -- .*>  //p' "$src/CHANGELOG" | tail -n1)" +%s)
-older=$((oldest - 86400))
 printf '\n%s\n\n%s\n\n%s\n' 'pidrecord (0.0.1) unstable; urgency=medium' \
-  '  * An older entry.' \
-  " -- someone <someone@example.org>  $(date -u -R -d "@$older")" \
+  '  * An older entry.' " -- someone <someone@example.org>  $date" \
   >>"$src/CHANGELOG"
 if configure && cmake --build "$src/build/release-x86_64" >/dev/null &&
   (cd "$src" && cpack --preset release >/dev/null); then
   log=$(rpm -qp --changelog \
-    "$src/build/dist/$(artifact rpm "$(project_version)" x86_64)" 2>/dev/null)
+    "$src/build/dist/$(artifact rpm "$version" x86_64)" 2>/dev/null)
   grep -qxF -- '- Uses 100%{?_libdir} of %(echo hi).' <<<"$log" ||
     fail "the RPM's changelog reads: $log"
   [ "$(grep -c '^\* ' <<<"$log")" -eq "$entries" ] ||
