@@ -12,7 +12,7 @@ declare -A needs=(
   [asan]="@default"
   [fuzz]="@default clang libclang-rt-dev"
   [release]="cmake ninja-build g++ musl-tools dpkg-dev rpm bzip2 jq strace
-    minisign openssl"
+    minisign openssl git distro-info-data"
   [windows]="cmake ninja-build g++-mingw-w64-x86-64-posix wine64 googletest
     mandoc zip unzip dpkg-dev jq minisign openssl osslsigncode"
   # The scripts that .ci/run runs beside them; the first reads what the
@@ -41,7 +41,7 @@ while read -r debarch triplet qemu releases preset; do
     needs[packages]+=" binutils-${triplet//_/-}"
   fi
 done <<<"$(architectures debarch triplet qemu releases preset)"
-steps=$(printf '%s\n' "${!needs[@]}" | sort | tr '\n' ' ')
+steps=$(printf '%s\n' "${!needs[@]}" | sort | paste -sd ' ')
 [ $# -gt 0 ] || { echo "usage: $0 STEP... (of: $steps)" >&2; exit 2; }
 expand() { # step: its packages, one a line
   local p
@@ -50,8 +50,10 @@ expand() { # step: its packages, one a line
   done
 }
 for step; do
-  [ -n "${needs[$step]-}" ] ||
-    { echo "$0: no step $step (of: $steps)" >&2; exit 2; }
+  if [ -z "$step" ] || [ -z "${needs[$step]-}" ]; then
+    echo "$0: no step '$step': name steps of: $steps" >&2
+    exit 2
+  fi
 done
 for step; do [ "${needs[$step]}" != - ] || { left_out "$0"; break; }; done
 missing=() archs=()
@@ -63,7 +65,11 @@ for p in $(for step; do expand "$step"; done | sort -u); do
 done
 [ ${#missing[@]} -gt 0 ] || exit 0
 sudo=()
-[ "$(id -u)" -eq 0 ] || sudo=(sudo)
+if [ "$(id -u)" -ne 0 ]; then
+  command -v sudo >/dev/null || { echo "$0: missing ${missing[*]}: run" \
+    "$0 $* as root to install them" >&2; exit 1; }
+  sudo=(sudo)
+fi
 for a in "${archs[@]}"; do
   dpkg --print-foreign-architectures | grep -qx "$a" ||
     "${sudo[@]}" dpkg --add-architecture "$a"
