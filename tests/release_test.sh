@@ -1,0 +1,146 @@
+#!/usr/bin/env bash
+# release.sh as a user with files of their own runs it, watched through a
+# stand-in mmdebstrap that builds nothing. The stand-in logs each call,
+# splits each special hook's words as mmdebstrap does (Perl's shellwords)
+# and fails unless the paths they name exist; a chroot that it makes is an
+# empty tarball, and what a job copies out files named as the job's would
+# be; a call whose arguments hold FAIL_AT fails. The tree, as it stands,
+# is committed in a scratch repository whose path holds a blank, a quote
+# and a leading dash, as do TMPDIR, the tarball cache and the keys'.
+# Usage: tests/release_test.sh (from the source tree)
+set -euo pipefail
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+failures=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+odd="$work/it's a -dir"
+repo=$odd/-pidrecord keys=$odd/-keys cache=$odd/chroots log=$work/calls
+mkdir -p "$odd/tmp" "$odd/bin" "$repo" "$keys"
+tar --exclude=./build --exclude=./.git -cf - . | tar -xf - -C "$repo"
+git() { command git -C "$repo" -c user.name=t -c user.email=t@example.org "$@"; }
+git init -q && git add -A && git commit -qm tree
+# shellcheck source=cmake/artifacts.sh
+. "$repo/cmake/artifacts.sh"
+# shellcheck source=cmake/architectures.sh
+. "$repo/cmake/architectures.sh"
+version=$(cd "$repo" && project_version)
+rows=$(architectures preset | wc -l)
+
+cat >"$odd/bin/mmdebstrap" <<'END'
+#!/usr/bin/env bash
+set -euo pipefail
+echo "$*" >>"$CALLS"
+[[ -z ${FAIL_AT-} || $* != *"$FAIL_AT"* ]] || exit 1
+plain=() job=
+for a; do
+  case $a in
+  --*-hook=*) hook=${a#*=} ;;
+  --*) continue ;;
+  *) plain+=("$a"); continue ;;
+  esac
+  [[ $hook != *' /in/workflow '* ]] || job=${hook##* }
+  mapfile -t w <<<"$(perl -MText::ParseWords -e \
+    'print "$_\n" for shellwords($ARGV[0])' "$hook")"
+  [ -n "${w[0]}" ] || { echo "stand-in: cannot split: $hook" >&2; exit 1; }
+  case ${w[0]} in
+  copy-in | tar-in) for p in "${w[@]:1:${#w[@]}-2}"; do
+      [ -e "$p" ] || { echo "stand-in: no $p in: $hook" >&2; exit 1; }
+    done ;;
+  sync-out) . "$TREE/cmake/artifacts.sh" && . "$TREE/cmake/architectures.sh"
+    if [ "$job" = windows ]; then names="zip - msi -"; else
+      read -r cpu deb rpm <<<"$(architectures preset cpu debarch rpmarch |
+        awk -v p="$job" '$1 == p { print $2, $3, $4 }')"
+      names="tgz $cpu deb $deb"; [ "$rpm" = - ] || names+=" rpm $rpm"
+    fi
+    set -- $names
+    while [ $# -gt 0 ]; do
+      f=${w[2]}/$(artifact "$1" "$VERSION" "$2")
+      echo "$job" >"$f" && echo "$job" >"$f.spdx.json"
+      shift 2
+    done ;;
+  download) echo stand-in >"${w[2]}" ;;
+  esac
+done
+[ "${plain[1]}" = /dev/null ] || tar -cf "${plain[1]}" -T /dev/null
+END
+chmod +x "$odd/bin/mmdebstrap"
+minisign -G -W -p "$keys/open.pub" -s "$keys/-k" >/dev/null
+printf 'pw\npw\n' | minisign -G -p "$keys/locked.pub" -s "$keys/-c" \
+  >/dev/null 2>&1
+openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=throwaway" \
+  -keyout "$keys/code.key" -out "$keys/code.pem" 2>/dev/null
+openssl genpkey -algorithm ed25519 -out "$keys/-other" 2>/dev/null
+
+# A run from the keys' folder, which names them as the caller sees them;
+# sets status and said (standard error).
+release() { # env settings... -- release.sh arguments...
+  local settings=()
+  while [ "$1" != -- ]; do settings+=("$1"); shift; done
+  shift
+  : >"$log"
+  status=0
+  said=$(cd "$keys" && env PATH="$odd/bin:$PATH" TMPDIR="$odd/tmp" \
+    CALLS="$log" TREE="$repo" VERSION="$version" PIDRECORD_CHROOTS="$cache" \
+    "${settings[@]}" "$repo/release.sh" "$@" 2>&1 >/dev/null) || status=$?
+}
+calls() { grep -c "$1" "$log" || true; } # calls whose arguments match
+state() { (cd "$repo/build/release" && find . -printf '%p %s\n' | sort) }
+# The user's files in the output, beside an earlier release.
+mkdir -p "$repo/build/release/mine"
+old=$repo/build/release/$(artifact deb 0.0.1 amd64)
+echo old >"$old" && echo old >"$old.spdx.json" && echo old >"${old%/*}/SHA256SUMS"
+echo mine >"$repo/build/release/notes.txt"
+
+# Refused before any chroot, in one line that names the setting.
+while IFS='|' read -r what settings argument named; do
+  read -ra settings <<<"$settings"
+  release "${settings[@]}" -- ${argument:+"$argument"}
+  if [ "$status" -eq 0 ] || [ "$(wc -l <<<"$said")" -ne 1 ] ||
+    ! grep -q -- "$named" <<<"$said" || [ -s "$log" ]; then
+    fail "$what: status $status, said: $said; $(wc -l <"$log") calls"
+  fi
+done <<END
+a bad commit||no-such-commit|no-such-commit
+an option||--frobnicate|usage
+a key with a password|PIDRECORD_MINISIGN_KEY=-c||-c
+a certificate of another key|PIDRECORD_SIGNING_CERT=code.pem PIDRECORD_SIGNING_KEY=-other||code.pem.*-other
+a cache in the output|PIDRECORD_CHROOTS=../-pidrecord/build/release/chroots||PIDRECORD_CHROOTS
+END
+
+# A run that fails leaves the output as it was.
+before=$(state)
+release FAIL_AT="workflow release-s390x" PIDRECORD_MINISIGN_KEY=-k --
+[ "$status" -ne 0 ] || fail "a run that failed had status 0"
+[ "$(state)" = "$before" ] || fail "a failed run changed build/release"
+grep -q 'the logs are in' <<<"$said" || fail "a failed run hid its logs: $said"
+
+# One that succeeds replaces the earlier release, and nothing else; each
+# row and Windows, each chroot from the cache where it is there, by the
+# same prerequisites.sh.
+release PIDRECORD_MINISIGN_KEY=-k --
+[ "$status" -eq 0 ] || fail "the release: status $status, said: $said"
+if [ -e "$old" ] || [ -e "$old.spdx.json" ]; then
+  fail "the earlier release stayed beside the new one"
+fi
+if [ ! -e "$repo/build/release/notes.txt" ] || [ ! -d "$repo/build/release/mine" ]; then
+  fail "the release removed the user's files"
+fi
+for f in SHA256SUMS SHA256SUMS.minisig "$(artifact zip "$version")"; do
+  [ -e "$repo/build/release/$f" ] || fail "the release lacks $f"
+done
+[ "$(calls ' /in/workflow ')" -eq $((rows + 1)) ] ||
+  fail "$(calls ' /in/workflow ') workflows for $rows rows and Windows"
+release PIDRECORD_MINISIGN_KEY=-k --
+[ "$(calls variant=apt)" -eq 0 ] || fail "cached chroots were made again"
+echo '# changed' >>"$repo/prerequisites.sh" && git commit -qam changed
+release --
+[ "$(calls variant=apt)" -eq $((rows + 1)) ] ||
+  fail "$(calls variant=apt) chroots made by a changed prerequisites.sh"
+# The rows are the commit's, not the working tree's.
+sed -i '/^s390x /d' "$repo/cmake/architectures"
+release --
+[ "$(calls ' /in/workflow ')" -eq $((rows + 1)) ] ||
+  fail "a row deleted but not committed was left out"
+
+echo "release: $failures failures"
+[ "$failures" -eq 0 ]
