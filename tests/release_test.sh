@@ -142,5 +142,19 @@ release --
 [ "$(calls ' /in/workflow ')" -eq $((rows + 1)) ] ||
   fail "a row deleted but not committed was left out"
 
+# write_sums vouches for nothing that is not there, whoever calls it.
+while IFS='|' read -r what names; do
+  sums=$(mktemp -d -p "$work")
+  for f in $names; do
+    if [[ $f == */ ]]; then mkdir "$sums/$f"; else echo x >"$sums/$f"; fi
+  done
+  ! (write_sums "$sums" "$version") 2>/dev/null || fail "write_sums took $what"
+  [ ! -e "$sums/SHA256SUMS" ] || fail "write_sums left SHA256SUMS for $what"
+done <<END
+no package|
+a package without its SBOM|$(artifact deb "$version" amd64)
+a package that cannot be read|$(artifact zip "$version")/ $(artifact zip "$version").spdx.json
+END
+
 echo "release: $failures failures"
 [ "$failures" -eq 0 ]

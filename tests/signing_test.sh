@@ -36,6 +36,8 @@ cmake --build "$build" >/dev/null
 
 minisign -V -q -p "$keys/minisign.pub" -m "$dist/SHA256SUMS" ||
   fail "minisign does not accept SHA256SUMS"
+[ "$(stat -c %a "$dist/SHA256SUMS.minisig")" = 644 ] ||
+  fail "SHA256SUMS.minisig has mode $(stat -c %a "$dist/SHA256SUMS.minisig")"
 (cd "$dist" && sha256sum -c --quiet SHA256SUMS) || fail "SHA256SUMS"
 ! grep -F 0.0.1 "$dist/SHA256SUMS" || fail "SHA256SUMS vouches for 0.0.1"
 # The same RSA key, without a timestamp server, signs to the same bytes,
