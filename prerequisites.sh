@@ -50,10 +50,8 @@ expand() { # step: its packages, one a line
   done
 }
 for step; do
-  if [ -z "$step" ] || [ -z "${needs[$step]-}" ]; then
-    echo "$0: no step '$step': name steps of: $steps" >&2
-    exit 2
-  fi
+  [[ -n $step && -n ${needs[$step]-} ]] ||
+    { echo "$0: no step '$step': name steps of: $steps" >&2; exit 2; }
 done
 for step; do [ "${needs[$step]}" != - ] || { left_out "$0"; break; }; done
 missing=() archs=()
@@ -65,11 +63,9 @@ for p in $(for step; do expand "$step"; done | sort -u); do
 done
 [ ${#missing[@]} -gt 0 ] || exit 0
 sudo=()
-if [ "$(id -u)" -ne 0 ]; then
-  command -v sudo >/dev/null || { echo "$0: missing ${missing[*]}: run" \
-    "$0 $* as root to install them" >&2; exit 1; }
-  sudo=(sudo)
-fi
+[ "$(id -u)" -eq 0 ] || command -v sudo >/dev/null || { echo "$0: missing" \
+  "${missing[*]}: run $0 $* as root to install them" >&2; exit 1; }
+[ "$(id -u)" -eq 0 ] || sudo=(sudo)
 for a in "${archs[@]}"; do
   dpkg --print-foreign-architectures | grep -qx "$a" ||
     "${sudo[@]}" dpkg --add-architecture "$a"

@@ -20,13 +20,11 @@ architectures() {
       print line }' "${BASH_SOURCE[0]%/*}/architectures"
 }
 
-# This machine's Debian release as the table counts them: the newest release
-# that the table names and the machine's is not older than; nothing where
-# this is not Debian. The machine's is VERSION_ID's major; testing and
-# unstable have none, and are newer than every release: testing's number is
-# what debian.csv gives its codename, if installed. So a row of the newest
-# stable release counts as carried on testing until the table names
-# testing's release.
+# This machine's Debian release as the table counts them: the newest that
+# the table names and that is not newer than VERSION_ID, or on testing and
+# unstable, which have none, than debian.csv's number for the codename, if
+# any. So testing carries the newest stable release's rows until the table
+# names testing's release.
 debian_release() {
   local own
   # shellcheck source=/dev/null
@@ -41,17 +39,14 @@ debian_release() {
 
 # carried RELEASES: whether this machine's release is among a row's.
 carried() { [[ ,$1, == *,$(debian_release),* ]]; }
-
 # codename N: Debian N's codename, from distro-info-data's table of them.
 codename() {
-  local csv=/usr/share/distro-info/debian.csv
-  [ -r $csv ] || { echo "no $csv: install distro-info-data" >&2; return 1; }
-  awk -F, -v n="$1" '$1 == n { print $3 }' $csv | grep . ||
-    { echo "$csv names no Debian $1: update distro-info-data" >&2; return 1; }
+  awk -F, -v n="$1" '$1 == n { print $3 }' /usr/share/distro-info/debian.csv |
+    grep . || { echo "distro-info-data names no Debian $1: install it," \
+      "or update it" >&2; return 1; }
 }
 
-# left_out WHO: one line naming the rows' presets that this release does not
-# carry, if any, and why.
+# left_out WHO: one line naming the presets of the rows not carried here.
 left_out() {
   local rows
   rows=$(architectures preset releases | while read -r preset releases; do

@@ -6,8 +6,9 @@ project_version() { sed -n '1s/^pidrecord (\([0-9.]*\)) .*/\1/p' CHANGELOG; }
 
 # The one place that names the artifacts: of a kind, for a version and an
 # architecture in that kind's terms, which may be a pattern.
-artifact() { # tgz|deb|rpm|zip|msi, version, architecture
+artifact() { # tgz|deb|rpm|zip|msi|buildinfo, version, architecture
   case $1 in
+  buildinfo) echo "pidrecord_$2_$3.buildinfo" ;;
   tgz) echo "pidrecord-$2-linux-$3.tar.gz" ;;
   deb) echo "pidrecord_$2_$3.deb" ;;
   rpm) echo "pidrecord-$2-1.$3.rpm" ;;
@@ -16,11 +17,10 @@ artifact() { # tgz|deb|rpm|zip|msi, version, architecture
   esac
 }
 
-# write_sums DIR VERSION: DIR/SHA256SUMS vouches for this version's packages
-# and their SBOMs alone, whatever else the folder holds, signed with
-# MINISIGN_KEY (a secret key file without a password) where one is named.
-# Fails on no package, a package without its SBOM, or a file that cannot be
-# summed; a signature that fails leaves none beside it.
+# write_sums DIR VERSION: DIR/SHA256SUMS vouches for this version's
+# packages, SBOMs and .buildinfo files alone, signed with MINISIGN_KEY (a
+# secret key without a password) if set. Fails on no package, a missing
+# SBOM or a file that cannot be read; a failed signature leaves none.
 write_sums() {
   local version=$2 f listed=() sig
   (
@@ -28,8 +28,9 @@ write_sums() {
     cd "$1" || exit
     for f in $(artifact tgz "$version" '*') $(artifact deb "$version" '*') \
       $(artifact rpm "$version" '*') $(artifact zip "$version") \
-      $(artifact msi "$version"); do
-      [ ! -e "$f" ] || listed+=("$f" "$f.spdx.json")
+      $(artifact msi "$version") $(artifact buildinfo "$version" '*'); do
+      [ ! -e "$f" ] || listed+=("$f")
+      [[ ! -e $f || $f == *.buildinfo ]] || listed+=("$f.spdx.json")
     done
     rm -f SHA256SUMS SHA256SUMS.minisig
     [ ${#listed[@]} -gt 0 ] || { echo "no package of $version in $1" >&2; exit 1; }
@@ -44,4 +45,38 @@ write_sums() {
     chmod 644 "$sig"
     mv "$sig" SHA256SUMS.minisig
   )
+}
+
+# write_buildinfo DIR ARCH: DIR's .buildinfo (deb-buildinfo(5), Format 1.0)
+# for this machine's build of ARCH, from the tree: DIR's files but the sums,
+# each package installed, the build path and environment, the suites; no
+# field that two builds from the same package versions do not share.
+write_buildinfo() {
+  local version native f sum files=()
+  version=$(project_version) native=$(dpkg --print-architecture)
+  for f in "$1"/*; do
+    [[ ${f##*/} == SHA256SUMS* || $f == *.buildinfo ]] || files+=("${f##*/}")
+  done
+  {
+    printf '%s\n' "Format: 1.0" "Source: pidrecord" "Binary: pidrecord" \
+      "Architecture: $2" "Version: $version"
+    for sum in md5 sha1 sha256; do
+      echo "Checksums-${sum^}:"
+      for f in "${files[@]}"; do
+        echo " $(${sum}sum <"$1/$f" | cut -d' ' -f1) $(stat -c %s "$1/$f") $f"
+      done
+    done
+    echo "Build-Origin: $(dpkg-vendor --query Vendor)"
+    echo "Build-Architecture: $native"
+    echo "Build-Path: $PWD"
+    echo "Build-Suites: $(cat /etc/apt/sources.list /etc/apt/sources.list.d/* \
+      2>/dev/null | awk '$1 == "deb" { print $3 }
+        $1 == "Suites:" { for (i = 2; i <= NF; i++) print $i }' | paste -sd ' ')"
+    echo "Installed-Build-Depends:"
+    dpkg-query -W -f '${Package}:${Architecture} (= ${Version})\n' |
+      sed "s/:\(all\|$native\) / /; s/^/ /; \$!s/$/,/"
+    echo "Environment:"
+    printf ' %s="%s"\n' LC_ALL "${LC_ALL-}" SOURCE_DATE_EPOCH \
+      "${SOURCE_DATE_EPOCH-}" TZ "${TZ-}" umask "$(umask)"
+  } >"$1/$(artifact buildinfo "$version" "$2")"
 }

@@ -29,23 +29,20 @@ elseif(package MATCHES "\\.zip$")
     list(APPEND packages ${msi})
   endif()
 elseif(package MATCHES "\\.deb$")
-  # An ar archive: its magic, then each member's header and data, padded to
-  # an even length; a header holds the mode and the data's size in decimal.
-  set(magic_length 8)
-  set(mode_at 40)
-  set(size_at 48)
-  set(header_length 60)
+  # An ar archive: its 8-byte magic, then each member's 60-byte header,
+  # whose mode is at 40 and the data's size in decimal at 48, and its data,
+  # padded to an even length.
   file(WRITE ${CPACK_TOPLEVEL_DIRECTORY}/mode "100644  ")
   file(SIZE ${package} end)
-  set(at ${magic_length})
+  set(at 8)
   while(at LESS end)
-    math(EXPR field "${at} + ${mode_at}")
+    math(EXPR field "${at} + 40")
     execute_process(COMMAND dd of=${package} bs=1 seek=${field} conv=notrunc
                     INPUT_FILE ${CPACK_TOPLEVEL_DIRECTORY}/mode
                     ERROR_QUIET COMMAND_ERROR_IS_FATAL ANY)
-    math(EXPR field "${at} + ${size_at}")
+    math(EXPR field "${at} + 48")
     file(READ ${package} size OFFSET ${field} LIMIT 10)
-    math(EXPR at "${at} + ${header_length} + ${size} + ${size} % 2")
+    math(EXPR at "${at} + 60 + ${size} + ${size} % 2")
   endwhile()
 endif()
 # Copied now, as cpack copies it only after this, for the sums to see it.

@@ -8,8 +8,28 @@ set(ENV{TZ} UTC)
 # owner's certificate, if any, so that an RSA key without a timestamp server
 # gives the same bytes. Should a key with a password come, despite
 # configure, it fails rather than ask on the terminal, which setsid takes.
+# A rebuild of a published release attaches the published signature
+# instead, its own certificates standing as the authority (whether to trust
+# them is the user's to judge; the digest is checked): where it does not
+# fit, the file stays unsigned, and so differs.
 function(sign file)
-  if(NOT CPACK_PIDRECORD_SIGNING_CERT)
+  get_filename_component(kind ${file} LAST_EXT)
+  string(TOUPPER ${kind} kind)
+  string(SUBSTRING ${kind} 1 -1 kind)
+  set(signature ${CPACK_PIDRECORD_${kind}_SIGNATURE})
+  set(certs ${CPACK_TOPLEVEL_DIRECTORY}/signature-certs.pem)
+  if(signature)
+    execute_process(COMMAND openssl pkcs7 -inform DER -in ${signature}
+                            -print_certs -out ${certs} COMMAND_ERROR_IS_FATAL ANY)
+    execute_process(COMMAND osslsigncode attach-signature -sigin ${signature}
+                            -CAfile ${certs} -in ${file} -out ${file}.signed
+                    RESULT_VARIABLE failed OUTPUT_QUIET ERROR_QUIET)
+    if(NOT failed)
+      file(RENAME ${file}.signed ${file})
+    endif()
+    file(REMOVE ${file}.signed)
+    return()
+  elseif(NOT CPACK_PIDRECORD_SIGNING_CERT)
     return()
   elseif(CPACK_PIDRECORD_TIMESTAMP_URL)
     set(url -t ${CPACK_PIDRECORD_TIMESTAMP_URL})

@@ -14,7 +14,6 @@ if(NOT PIDRECORD_PARSECHANGELOG)
   message(FATAL_ERROR "dpkg-parsechangelog not found: packing reads the "
           "date and signer from CHANGELOG with it; install dpkg-dev")
 endif()
-set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS CHANGELOG)
 execute_process(COMMAND ${PIDRECORD_PARSECHANGELOG} --all --format rfc822
                         -l ${CMAKE_SOURCE_DIR}/CHANGELOG
                 OUTPUT_VARIABLE entries ERROR_VARIABLE warnings
@@ -28,29 +27,20 @@ set(Timestamp ${CMAKE_MATCH_1})
 # A signer or Maintainer goes into control files, the RPM's spec and the
 # changelogs: "Name <address>", with nothing in the name that could end a
 # field, a line or a definition there, or stand for a regular expression's
-# group.
+# group. Each good signer removed, the first left names its entry.
 string(ASCII 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16 17 18 19 20 21 22 23 24
        25 26 27 28 29 30 31 127 control)
-function(pidrecord_signer who what)
-  set(bad "<>;\\${control}")
-  if(NOT who MATCHES "^[^${bad}]+ <[^ ${bad}]+@[^ ${bad}]+>$")
-    message(FATAL_ERROR "${what} \"${who}\": make it \"Name <address>\", "
-            "with no ;, backslash, control character, < or > in the name")
-  endif()
-endfunction()
-string(REPLACE ";" "\\;" lines "${entries}")
-string(REPLACE "\n" ";" lines "${lines}")
-set(Maintainer)
-foreach(line IN LISTS lines)
-  if(line MATCHES "^Version: (.*)")
-    set(entry ${CMAKE_MATCH_1})
-  elseif(line MATCHES "^Maintainer: (.*)")
-    pidrecord_signer("${CMAKE_MATCH_1}" "CHANGELOG: the entry ${entry} is signed")
-    if(NOT Maintainer)
-      set(Maintainer "${CMAKE_MATCH_1}")
-    endif()
-  endif()
-endforeach()
+set(bad "<>;\\${control}")
+set(signer "[^${bad}]+ <[^ ${bad}]+@[^ ${bad}]+>")
+set(mend "make it \"Name <address>\", with no ;, backslash, control \
+character, < or > in the name")
+string(REGEX REPLACE "\nMaintainer: ${signer}\n" "\n" rest "${entries}")
+if(rest MATCHES "Version: ([^\n]*)\n([^MV\n][^\n]*\n)*Maintainer: ([^\n]*)")
+  message(FATAL_ERROR "CHANGELOG: the entry ${CMAKE_MATCH_1} is signed "
+          "\"${CMAKE_MATCH_3}\": ${mend}")
+endif()
+string(REGEX MATCH "\nMaintainer: ([^\n]*)" _ "${entries}")
+set(Maintainer "${CMAKE_MATCH_1}")
 set(CPACK_PIDRECORD_EPOCH ${Timestamp})
 if(DEFINED ENV{SOURCE_DATE_EPOCH})
   set(CPACK_PIDRECORD_EPOCH $ENV{SOURCE_DATE_EPOCH})
@@ -63,7 +53,10 @@ endif()
 
 set(PIDRECORD_MAINTAINER "${Maintainer}" CACHE STRING "The packages' \
 Maintainer: by default whoever signed the newest CHANGELOG entry")
-pidrecord_signer("${PIDRECORD_MAINTAINER}" "PIDRECORD_MAINTAINER is")
+if(NOT PIDRECORD_MAINTAINER MATCHES "^${signer}$")
+  message(FATAL_ERROR "PIDRECORD_MAINTAINER is \"${PIDRECORD_MAINTAINER}\": "
+          "${mend}")
+endif()
 set(PIDRECORD_DIST_DIR ${CMAKE_BINARY_DIR} CACHE PATH
     "Where the packages and their SHA256SUMS go")
 # The owner's keys; unset, nothing is signed. keys.sh checks them, as
@@ -76,6 +69,10 @@ set(PIDRECORD_SIGNING_KEY "" CACHE FILEPATH
     "PEM private key of PIDRECORD_SIGNING_CERT, without a password")
 set(PIDRECORD_TIMESTAMP_URL "" CACHE STRING
     "Authenticode timestamp server; none if empty")
+set(PIDRECORD_EXE_SIGNATURE "" CACHE FILEPATH "A published release's \
+Authenticode signature of the program, attached instead (release.sh --verify)")
+set(PIDRECORD_MSI_SIGNATURE "" CACHE FILEPATH "A published release's \
+Authenticode signature of the MSI, attached instead (release.sh --verify)")
 execute_process(COMMAND bash cmake/keys.sh "${PIDRECORD_MINISIGN_KEY}"
                         "${PIDRECORD_SIGNING_CERT}" "${PIDRECORD_SIGNING_KEY}"
                 WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}
@@ -83,7 +80,8 @@ execute_process(COMMAND bash cmake/keys.sh "${PIDRECORD_MINISIGN_KEY}"
 if(NOT status EQUAL 0)
   message(FATAL_ERROR "${why}")
 endif()
-foreach(setting MINISIGN_KEY SIGNING_CERT SIGNING_KEY TIMESTAMP_URL)
+foreach(setting MINISIGN_KEY SIGNING_CERT SIGNING_KEY TIMESTAMP_URL
+        EXE_SIGNATURE MSI_SIGNATURE)
   set(CPACK_PIDRECORD_${setting} ${PIDRECORD_${setting}})
 endforeach()
 set(CPACK_PIDRECORD_SOURCE_DIR ${CMAKE_SOURCE_DIR})

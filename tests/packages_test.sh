@@ -3,7 +3,8 @@
 # DEB and RPM for Linux on its row of cmake/architectures, and windows's ZIP
 # and, from Debian 13 on, MSI (tests/msi_test.sh), with their SBOMs, as
 # those workflows left them in build/dist; their checksums, notices, owners,
-# modes and hardening, lintian's and rpmlint's verdicts; for release an
+# modes and hardening, lintian's and rpmlint's verdicts, the .buildinfo
+# where a release's chroot wrote one; for release an
 # install of the build, and for default its fortified functions. The manual
 # page is checked every time.
 # Usage: tests/packages_test.sh PRESET... (from the source tree, after those
@@ -57,6 +58,10 @@ if [ -n "$expected" ]; then
   (cd $dist && sha256sum -c --quiet SHA256SUMS) ||
     fail "SHA256SUMS does not verify"
 fi
+# Where a release's chroot recorded itself, its .buildinfo covers what it
+# built and lists what it has installed.
+! compgen -G "$dist/*.buildinfo" >/dev/null ||
+  tests/buildinfo_test.sh $dist installed || fail "tests/buildinfo_test.sh"
 
 # What an SBOM says must hold: it describes these bytes alone; the program
 # links each component in; identifiers are valid and resolve; each

@@ -57,7 +57,7 @@ while IFS='|' read -r what edit path args named; do
   args=("${args[@]//\~/ }")
   if PATH=$path configure "${args[@]}"; then
     fail "configure accepted $what"
-  elif ! grep -q "$named" "$work/out"; then
+  elif ! tr -s ' \n' '  ' <"$work/out" | grep -q -- "$named"; then
     fail "configure refused $what without naming $named: $(tail -5 "$work/out")"
   fi
 done <<END

@@ -31,34 +31,45 @@ cat >"$odd/bin/mmdebstrap" <<'END'
 set -euo pipefail
 echo "$*" >>"$CALLS"
 [[ -z ${FAIL_AT-} || $* != *"$FAIL_AT"* ]] || exit 1
-plain=() job=
+cd "$TREE" && . cmake/artifacts.sh && . cmake/architectures.sh
+plain=() job=() in= keys=
 for a; do
   case $a in
   --*-hook=*) hook=${a#*=} ;;
   --*) continue ;;
   *) plain+=("$a"); continue ;;
   esac
-  [[ $hook != *' /in/workflow '* ]] || job=${hook##* }
+  [[ ! $hook =~ release_job\.sh\ ([a-z]+)\ ([^ ]+)$ ]] ||
+    job=("${BASH_REMATCH[1]}" "${BASH_REMATCH[2]}")
   mapfile -t w <<<"$(perl -MText::ParseWords -e \
     'print "$_\n" for shellwords($ARGV[0])' "$hook")"
   [ -n "${w[0]}" ] || { echo "stand-in: cannot split: $hook" >&2; exit 1; }
   case ${w[0]} in
   copy-in | tar-in) for p in "${w[@]:1:${#w[@]}-2}"; do
       [ -e "$p" ] || { echo "stand-in: no $p in: $hook" >&2; exit 1; }
-    done ;;
-  sync-out) . "$TREE/cmake/artifacts.sh" && . "$TREE/cmake/architectures.sh"
-    if [ "$job" = windows ]; then names="zip - msi -"; else
-      read -r cpu deb rpm <<<"$(architectures preset cpu debarch rpmarch |
-        awk -v p="$job" '$1 == p { print $2, $3, $4 }')"
-      names="tgz $cpu deb $deb"; [ "$rpm" = - ] || names+=" rpm $rpm"
+    done
+    [ "${w[-1]}" != / ] || in=${w[1]}
+    [ "${w[-1]}" != /in ] || keys=${w[1]} ;;
+  sync-out) # what a workflow job makes, and its .buildinfo
+    made=$(mktemp -d)
+    if [ "${job[1]}" = windows ]; then names="zip - msi -" arch=win64; else
+      read -r cpu arch rpm <<<"$(architectures preset cpu debarch rpmarch |
+        awk -v p="${job[1]}" '$1 == p { print $2, $3, $4 }')"
+      names="tgz $cpu deb $arch"
+      [ "$rpm" = - ] || names+=" rpm $rpm"
     fi
     set -- $names
     while [ $# -gt 0 ]; do
-      f=${w[2]}/$(artifact "$1" "$VERSION" "$2")
-      echo "$job" >"$f" && echo "$job" >"$f.spdx.json"
+      f=$made/$(artifact "$1" "$VERSION" "$2")
+      echo "${job[1]}" >"$f" && echo "${job[1]}" >"$f.spdx.json"
       shift 2
-    done ;;
-  download) echo stand-in >"${w[2]}" ;;
+    done
+    write_buildinfo "$made" "$arch"
+    cp "$made"/* "${w[2]}" && rm -rf "$made" ;;
+  download) # what the sums job makes
+    [ -e "$in/dist/SHA256SUMS" ] || SOURCE_DATE_EPOCH=0 \
+      MINISIGN_KEY=$(ls "$keys"/minisign 2>/dev/null) write_sums "$in/dist" "$VERSION"
+    cp "$in/${w[1]#/in/}" "${w[2]}" ;;
   esac
 done
 [ "${plain[1]}" = /dev/null ] || tar -cf "${plain[1]}" -T /dev/null
@@ -72,18 +83,20 @@ openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=throwaway" \
 openssl genpkey -algorithm ed25519 -out "$keys/-other" 2>/dev/null
 
 # A run from the keys' folder, which names them as the caller sees them;
-# sets status and said (standard error).
+# sets status, told (standard output) and said (standard error).
 release() { # env settings... -- release.sh arguments...
   local settings=()
   while [ "$1" != -- ]; do settings+=("$1"); shift; done
   shift
   : >"$log"
   status=0
-  said=$(cd "$keys" && env PATH="$odd/bin:$PATH" TMPDIR="$odd/tmp" \
-    CALLS="$log" TREE="$repo" VERSION="$version" PIDRECORD_CHROOTS="$cache" \
-    "${settings[@]}" "$repo/release.sh" "$@" 2>&1 >/dev/null) || status=$?
+  (cd "$keys" && env PATH="$odd/bin:$PATH" TMPDIR="$odd/tmp" CALLS="$log" \
+    TREE="$repo" VERSION="$version" PIDRECORD_CHROOTS="$cache" \
+    "${settings[@]}" "$repo/release.sh" "$@" >"$work/told" 2>"$work/said") ||
+    status=$?
+  told=$(cat "$work/told") said=$(cat "$work/said")
 }
-calls() { grep -c "$1" "$log" || true; } # calls whose arguments match
+calls() { grep -c -- "$1" "$log" || true; } # calls whose arguments match
 state() { (cd "$repo/build/release" && find . -printf '%p %s\n' | sort) }
 # The user's files in the output, beside an earlier release.
 mkdir -p "$repo/build/release/mine"
@@ -128,10 +141,44 @@ fi
 for f in SHA256SUMS SHA256SUMS.minisig "$(artifact zip "$version")"; do
   [ -e "$repo/build/release/$f" ] || fail "the release lacks $f"
 done
-[ "$(calls ' /in/workflow ')" -eq $((rows + 1)) ] ||
-  fail "$(calls ' /in/workflow ') workflows for $rows rows and Windows"
+[ "$(calls 'release_job.sh workflow ')" -eq $((rows + 1)) ] ||
+  fail "$(calls 'release_job.sh workflow ') workflows for $rows rows and Windows"
 release PIDRECORD_MINISIGN_KEY=-k --
 [ "$(calls variant=apt)" -eq 0 ] || fail "cached chroots were made again"
+
+# A verification rebuilds the release and finds each file the same, with
+# the owner's key; a fault planted in a copy it finds, or refuses it before
+# any chroot. (The stand-in rebuilds what it built.)
+published=$repo/build/release
+release PIDRECORD_MINISIGN_PUB=open.pub -- --verify "$published"
+if [ "$status" -ne 0 ] || [ "$(grep -c ': same' <<<"$told")" -ne \
+  "$(($(wc -l <"$published/SHA256SUMS") + 2))" ]; then
+  fail "the verification: status $status, told: $told, said: $said"
+fi
+plant() { # a command, run in a copy of the release, which it sets
+  copy=$(mktemp -d -p "$work") && cp -a "$published/." "$copy"
+  (cd "$copy" && eval "$1")
+}
+deb=$(artifact deb "$version" amd64)
+plant "mkdir amd64 && mv ./*_amd64.* ./*x86_64* amd64 && echo x >>amd64/$deb &&
+  rm amd64/*.buildinfo && (cd \"\$repo\" && write_buildinfo \"\$copy/amd64\" amd64) &&
+  mv amd64/* . && write_sums . $version"
+release -- --verify "$copy"
+if [ "$status" -eq 0 ] || ! grep -qx "$deb: differs" <<<"$told"; then
+  fail "a package changed, with its sums: status $status, told: $told"
+fi
+while IFS='|' read -r what settings edit named; do
+  read -ra settings <<<"$settings"
+  plant "$edit"
+  release "${settings[@]}" -- --verify "$copy"
+  if [ "$status" -eq 0 ] || ! grep -q -- "$named" <<<"$said" || [ -s "$log" ]; then
+    fail "verified $what: status $status, said: $said; $(wc -l <"$log") calls"
+  fi
+done <<END
+a package changed|X=|echo x >>$deb|SHA256SUMS
+a .buildinfo left out|X=|rm ./*_amd64.buildinfo && write_sums . $version|cover
+a signature by another key|PIDRECORD_MINISIGN_PUB=locked.pub|:|signature
+END
 echo '# changed' >>"$repo/prerequisites.sh" && git commit -qam changed
 release --
 [ "$(calls variant=apt)" -eq $((rows + 1)) ] ||
@@ -139,7 +186,7 @@ release --
 # The rows are the commit's, not the working tree's.
 sed -i '/^s390x /d' "$repo/cmake/architectures"
 release --
-[ "$(calls ' /in/workflow ')" -eq $((rows + 1)) ] ||
+[ "$(calls 'release_job.sh workflow ')" -eq $((rows + 1)) ] ||
   fail "a row deleted but not committed was left out"
 
 # write_sums vouches for nothing that is not there, whoever calls it.
