@@ -1,9 +1,7 @@
 #!/usr/bin/env bash
-# The one list of the Debian packages that each step needs, on Debian 12 and
-# 13 alike. Installs what the named steps lack with apt-get, as root or
-# through sudo; a release row whose musl this release lacks is left out, in
-# one line that says so.
-# Usage: ./prerequisites.sh STEP...
+# The one list of the Debian packages that each step needs, on every Debian
+# release. Installs what the named steps lack, as root or through sudo; a row
+# whose musl this release lacks is left out, in one line that says so.
 set -euo pipefail
 # A word "@step" stands for that step's packages.
 declare -A needs=(
@@ -15,16 +13,14 @@ declare -A needs=(
     minisign openssl git distro-info-data"
   [windows]="cmake ninja-build g++-mingw-w64-x86-64-posix wine64 googletest
     mandoc zip unzip dpkg-dev jq minisign openssl osslsigncode"
-  # The scripts that .ci/run runs beside them; the first reads what the
-  # release workflows and the windows one left.
+  # The scripts that .ci/run runs beside them.
   [packages]="lintian rpm rpmlint jq mandoc unzip qemu-user binutils
     binutils-mingw-w64-x86-64 osslsigncode"
   [newcomer]="mmdebstrap mount git distro-info-data"
   [bench]="@default @release @windows valgrind hyperfine linux-perf"
   [shellcheck]="shellcheck"
 )
-# Each cross release row this release carries: its compiler, musl and
-# emulator; the package check reads its programs with its binutils.
+# Each cross row this release carries: its compiler, musl, emulator, binutils.
 # shellcheck source=cmake/architectures.sh
 . "$(dirname "$0")/cmake/architectures.sh"
 # The MSI, from Debian 13 on: Debian 12's wixl cannot write PATH.

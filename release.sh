@@ -1,24 +1,16 @@
 #!/usr/bin/env bash
-# The whole release of COMMIT (HEAD by default) into build/release/, once
-# all of it has succeeded: each row of cmake/architectures, and Windows, by
-# its workflow and package check in a fresh chroot of the newest Debian
-# release that carries it, recorded in a .buildinfo; then SHA256SUMS,
-# signed. With --verify, the release published in DIR rebuilt in chroots of
-# the versions that its .buildinfo files record, each file said to be the
-# same or not. As root, or a user with subordinate ids (unshare mode).
-# Usage: ./release.sh [COMMIT] | ./release.sh --verify DIR [COMMIT]
-# Environment, optional, paths from where the caller stands: the presets'
-# PIDRECORD_MINISIGN_KEY, _SIGNING_CERT, _SIGNING_KEY and _TIMESTAMP_URL;
-# PIDRECORD_CHROOTS, a folder that keeps the chroots' tarballs;
-# PIDRECORD_MIRROR, "URI [SECURITY-URI]" of Debian's archive or a snapshot
-# of it; PIDRECORD_MINISIGN_PUB, the key that --verify checks.
+# The release of COMMIT (HEAD by default) into build/release/, once all of
+# it has succeeded: each artifact built, tested and recorded in a .buildinfo
+# in a fresh Debian chroot, then SHA256SUMS, signed; or, with --verify, one
+# rebuilt from the versions its .buildinfo files record, each file said to be
+# the same or not. As root or with subordinate ids. Settings (RELEASING.md,
+# README.md) are environment variables, paths taken from the caller's folder.
 set -euo pipefail
 stop() { echo "release.sh: $*" >&2; exit 1; }
 path() { [ -z "$1" ] || realpath -m -- "$1"; }
 usage="usage: ./release.sh [COMMIT] | ./release.sh --verify DIR [COMMIT]"
 verify=
 [ "${1-}" != --verify ] || [ $# -lt 2 ] || { verify=$(path "$2") && shift 2; }
-[ "${1-}" != --verify ] || stop "$usage"
 if [ $# -gt 1 ] || [[ ${1-} == -* ]]; then stop "$usage"; fi
 for tool in git mmdebstrap; do
   command -v $tool >/dev/null || stop "$tool not found: install it"
@@ -47,9 +39,7 @@ finish() {
 trap finish EXIT
 
 # Into every chroot, as /in: the export, whose cmake/release_job.sh runs
-# there. Into /in/keys of the chroot that uses them alone: the certificate,
-# its key and a published ZIP and MSI the windows workflow's; the minisign
-# key the sums'.
+# there; into /in/keys, only the keys and published files of its own job.
 tree=$work/in/pidrecord win=$work/keys/workflow-windows/keys
 mkdir -p "$work/in/dist" "$work/in/records" "$work/dist" "$work/release" \
   "$win" "$work/keys/sums-release/keys"
@@ -66,8 +56,7 @@ bash "$tree/cmake/keys.sh" "$minisign" "$cert" "$key"
     >"$win/cmake"; }
 [ -z "$url" ] || echo "-DPIDRECORD_TIMESTAMP_URL=$url" >>"$win/cmake"
 if [ -n "$verify" ]; then
-  # The published files: whole, the owner's, of COMMIT's version, each
-  # covered by one .buildinfo, whose packages the chroots get.
+  # Whole, the owner's, of COMMIT's version, each covered by a .buildinfo.
   (cd "$verify" && sha256sum -c --quiet SHA256SUMS) ||
     stop "$verify/SHA256SUMS does not hold for the files there"
   [ -z "$pub" ] || minisign -V -q -p "$pub" -m "$verify/SHA256SUMS" ||
@@ -90,10 +79,9 @@ fi
 
 # A path quoted as mmdebstrap splits a special hook (Perl's shellwords).
 q() { local s=${1//\\/\\\\}; printf '"%s"' "${s//\"/\\\"}"; }
-# chroot_for SUITE PRESET: the tarball of a chroot with what PRESET needs,
-# by the export's prerequisites.sh, unless the cache has one by the same
-# (with --verify, by PRESET's record). No /dev: an unshared root cannot
-# make device nodes, and mmdebstrap mounts them where it finds the folder.
+# chroot_for SUITE PRESET: a tarball of a chroot with what PRESET needs (with
+# --verify, its record's), kept under the stamp of what makes it. No /dev: an
+# unshared root cannot make device nodes, which mmdebstrap mounts if there.
 stamp=$(cat "$tree/prerequisites.sh" "$tree"/cmake/architectures* |
   sha256sum | cut -c1-16)
 chroots=${cache:-$work/chroots}
@@ -139,27 +127,24 @@ in_chroot() {
     "${@/#/--customize-hook=}" "$suite" /dev/null >"$log" 2>&1 ||
     { tail -n 40 "$log" >&2; echo "FAIL: $job $preset in $suite (log: $log)" >&2
       return 1; }
-}
-make_artifacts() { # suite preset
-  in_chroot "$1" "$2" workflow \
-    "sync-out /in/pidrecord/build/dist $(q "$work/dist")" &&
-    echo "$2: built, tested, packed and checked in Debian $1" >&2
+  echo "$job $preset: done in Debian $suite" >&2
 }
 
-# Each row in the newest Debian release that carries it; Windows and the
-# sums in the newest that the table names. Every chroot first, so that a
-# record that the mirror cannot serve stops before any build; as many at
-# once as there are processors, as much of a chroot's time is unpacking.
+# Each row in the newest Debian release that carries it, Windows and the sums
+# in the newest the table names. Every chroot first, so that a record the
+# mirror cannot serve stops before any build; as many at once as processors.
 newest=$(codename "$(architectures releases | tr , '\n' | sort -n | tail -n1)")
 jobs="$newest windows"
 while read -r preset releases; do
   jobs+=$'\n'"$(codename "${releases##*,}") $preset"
 done <<<"$(architectures preset releases)"
-export -f q chroot_for in_chroot make_artifacts
+export -f q chroot_for in_chroot
 export work logs chroots stamp verify
 xargs -P "$(nproc)" -L 1 bash -c 'chroot_for "$@" >/dev/null || exit 255' _ \
   <<<"$jobs" || stop "a chroot could not be made: see the failures above"
-xargs -P "$(nproc)" -L 1 bash -c 'make_artifacts "$@"' _ <<<"$jobs" ||
+# shellcheck disable=SC2016 # the arguments of bash -c
+xargs -P "$(nproc)" -L 1 bash -c 'in_chroot "$2" "$3" workflow "$1"' _ \
+  "sync-out /in/pidrecord/build/dist $(q "$work/dist")" <<<"$jobs" ||
   stop "the release is not whole: see the failures above"
 
 # SHA256SUMS once, over exactly this version's artifacts, signed.

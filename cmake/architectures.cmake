@@ -1,7 +1,6 @@
-# pidrecord_architecture(CPU [OPTIONAL]): sets PIDRECORD_<COLUMN> for each
-# column of CPU's row of the table beside this file, as architectures.sh
-# reads it, in upper case (PIDRECORD_DEBARCH, PIDRECORD_TRIPLET, ...), a "-"
-# as nothing; with OPTIONAL, a CPU without a row sets nothing.
+# pidrecord_architecture(CPU [OPTIONAL]): sets PIDRECORD_<COLUMN> (DEBARCH,
+# TRIPLET, ...) to each column of CPU's row in the table beside this file, a
+# "-" as nothing; with OPTIONAL, a CPU without a row sets nothing.
 function(pidrecord_architecture cpu)
   execute_process(COMMAND bash -c ". \"$0\" && architectures -row \"$1\""
                           ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/architectures.sh

@@ -20,11 +20,9 @@ architectures() {
       print line }' "${BASH_SOURCE[0]%/*}/architectures"
 }
 
-# This machine's Debian release as the table counts them: the newest that
-# the table names and that is not newer than VERSION_ID, or on testing and
-# unstable, which have none, than debian.csv's number for the codename, if
-# any. So testing carries the newest stable release's rows until the table
-# names testing's release.
+# This machine's Debian release as the table counts them: the newest it
+# names not newer than VERSION_ID, or on testing and unstable, which have
+# none, than debian.csv's number for the codename (so: the newest stable).
 debian_release() {
   local own
   # shellcheck source=/dev/null

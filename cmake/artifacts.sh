@@ -17,10 +17,9 @@ artifact() { # tgz|deb|rpm|zip|msi|buildinfo, version, architecture
   esac
 }
 
-# write_sums DIR VERSION: DIR/SHA256SUMS vouches for this version's
-# packages, SBOMs and .buildinfo files alone, signed with MINISIGN_KEY (a
-# secret key without a password) if set. Fails on no package, a missing
-# SBOM or a file that cannot be read; a failed signature leaves none.
+# write_sums DIR VERSION: DIR/SHA256SUMS over this version's packages, SBOMs
+# and .buildinfo files alone, signed with MINISIGN_KEY if set. Fails on no
+# package, a missing SBOM or an unreadable file; a failed signature leaves none.
 write_sums() {
   local version=$2 f listed=() sig
   (
@@ -48,9 +47,8 @@ write_sums() {
 }
 
 # write_buildinfo DIR ARCH: DIR's .buildinfo (deb-buildinfo(5), Format 1.0)
-# for this machine's build of ARCH, from the tree: DIR's files but the sums,
-# each package installed, the build path and environment, the suites; no
-# field that two builds from the same package versions do not share.
+# for this build of ARCH from the tree, with no field that two builds from
+# the same package versions do not share.
 write_buildinfo() {
   local version native f sum files=()
   version=$(project_version) native=$(dpkg --print-architecture)
@@ -66,9 +64,8 @@ write_buildinfo() {
         echo " $(${sum}sum <"$1/$f" | cut -d' ' -f1) $(stat -c %s "$1/$f") $f"
       done
     done
-    echo "Build-Origin: $(dpkg-vendor --query Vendor)"
-    echo "Build-Architecture: $native"
-    echo "Build-Path: $PWD"
+    printf '%s\n' "Build-Origin: $(dpkg-vendor --query Vendor)" \
+      "Build-Architecture: $native" "Build-Path: $PWD"
     echo "Build-Suites: $(cat /etc/apt/sources.list /etc/apt/sources.list.d/* \
       2>/dev/null | awk '$1 == "deb" { print $3 }
         $1 == "Suites:" { for (i = 2; i <= NF; i++) print $i }' | paste -sd ' ')"

@@ -1,9 +1,6 @@
 #!/usr/bin/env bash
 # Checks the owner's signing settings before anything is built, so that a
-# release is signed whole or not at all, and never waits for a password:
-# each named file exists and can be read, the certificate and its key come
-# together and belong together, and no key has a password. Says what to
-# mend and fails.
+# release is signed whole or not at all, and never waits for a password.
 # Usage: keys.sh MINISIGN_KEY SIGNING_CERT SIGNING_KEY (an empty one: unset)
 set -euo pipefail
 minisign=$1 cert=$2 key=$3

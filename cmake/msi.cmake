@@ -1,11 +1,9 @@
-# Included by pack_made.cmake once the ZIP is made. Reads tree, the folder
-# of the ZIP's files, and CPACK_PIDRECORD_WXS, _MSI and _UPGRADE_CODE; sets
-# msi, the path of the MSI made from tree by wixl, as src/pidrecord.wxs.in
-# describes it. wixl writes the build time, a random PackageCode and a
-# random key for the PATH row, which stays in the database's strings even
-# once replaced; so the MSI is made anew by msibuild from wixl's tables and
-# streams, with the epoch's time, each variable's name as its row's key, and
-# a PackageCode derived from the rest of the bytes.
+# Included by pack_made.cmake once the ZIP is made. Reads tree, the ZIP's
+# files, and CPACK_PIDRECORD_WXS, _MSI and _UPGRADE_CODE; sets msi, the MSI
+# that wixl makes of tree. wixl writes the build time, a random PackageCode
+# and a random PATH row key that stays in the string pool once replaced: so
+# msibuild makes the MSI anew from wixl's tables and streams, with the
+# epoch's time, variable names as keys, a PackageCode derived from the bytes.
 set(msi ${CPACK_TOPLEVEL_DIRECTORY}/${CPACK_PIDRECORD_MSI})
 set(work ${CPACK_TOPLEVEL_DIRECTORY}/msi)
 file(REMOVE_RECURSE ${work} ${msi})
@@ -41,8 +39,7 @@ file(READ ${work}/_SummaryInformation.idt summary)
 string(TIMESTAMP time "%Y/%m/%d %H:%M:%S" UTC)
 string(REGEX REPLACE "\n(1[23])\t[^\r\n]*" "\n\\1\t${time}" summary
        "${summary}")
-# The PackageCode names the package: first a nil one, then the one derived
-# from the bytes made with it.
+# The PackageCode: a nil one first, then one derived from the bytes so made.
 set(code 00000000-0000-0000-0000-000000000000)
 foreach(pass nil derived)
   if(pass STREQUAL derived)

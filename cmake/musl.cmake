@@ -1,9 +1,8 @@
-# Linux release build: g++ against musl, linked as a static PIE, for
-# PIDRECORD_ARCH, a row of cmake/architectures: x86_64 by default; another
-# is cross-built and run under qemu. musl starts in a small fraction of
-# glibc's instructions. Debian's musl-gcc.specs drops the C++ include path
-# and links a dynamic PIE, so the C library's headers, start files and
-# archive are named here; the program needs nothing of the C++ library.
+# Linux release build: g++ against musl, which starts in a fraction of
+# glibc's instructions, as a static PIE for PIDRECORD_ARCH (x86_64, or a row
+# of cmake/architectures cross-built and run under qemu). musl-gcc.specs
+# drops the C++ include path and links a dynamic PIE, so musl's headers,
+# start files and archive are named here; no C++ library is needed.
 if(NOT PIDRECORD_ARCH)
   set(PIDRECORD_ARCH x86_64)
 endif()

@@ -3,10 +3,9 @@
 # the MSI beside the ZIP, and the SBOMs and SHA256SUMS.
 set(tree "${CPACK_TEMPORARY_INSTALL_DIRECTORY}")
 
-# CPack's archive generators put the members in the order that the file
-# system lists them, and the packer's ids into them: tar and zip are told
-# the order and the ids instead. The DEB generator gives its ar members the
-# packer's umask: each member's header gets mode 0644.
+# CPack's archive generators take the members' order from the file system
+# and the ids from the packer: tar and zip are told them instead. The DEB
+# generator gives its ar members the packer's umask: each gets mode 0644.
 set(package ${CPACK_PACKAGE_FILES})
 set(packages ${package})
 if(package MATCHES "\\.tar\\.gz$")

@@ -1,5 +1,4 @@
-# CPack's pre-build script, run once the install tree is staged: the tree
-# made as each format expects, whoever packs it.
+# CPack's pre-build script, once the tree is staged: made as each format wants.
 set(tree "${CPACK_TEMPORARY_INSTALL_DIRECTORY}")
 set(share ${tree}/usr/share)
 if(EXISTS ${tree}/pidrecord.exe)

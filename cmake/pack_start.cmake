@@ -1,21 +1,17 @@
-# CPack's project config file, read at each generator's start, before
-# pack_staged.cmake and pack_made.cmake: what those share.
+# CPack's project config, read at each generator's start: what hooks share.
 set(ENV{SOURCE_DATE_EPOCH} ${CPACK_PIDRECORD_EPOCH})
 # The ZIP's and the MSI's times are local times: the epoch's in UTC.
 set(ENV{TZ} UTC)
 
-# sign(FILE): the exe or the MSI, signed at the packing time with the
-# owner's certificate, if any, so that an RSA key without a timestamp server
-# gives the same bytes. Should a key with a password come, despite
-# configure, it fails rather than ask on the terminal, which setsid takes.
-# A rebuild of a published release attaches the published signature
-# instead, its own certificates standing as the authority (whether to trust
-# them is the user's to judge; the digest is checked): where it does not
-# fit, the file stays unsigned, and so differs.
+# sign(FILE): the exe or the MSI signed with the owner's certificate, if any,
+# at the packing time, so that an RSA key without a timestamp server gives
+# the same bytes; setsid keeps a password prompt off the terminal. A rebuild
+# of a published release attaches its signature instead, trusting its own
+# certificates, as only the digest is checked; unfit, it leaves the file
+# unsigned, and so different.
 function(sign file)
-  get_filename_component(kind ${file} LAST_EXT)
+  string(REGEX REPLACE ".*\\." "" kind ${file})
   string(TOUPPER ${kind} kind)
-  string(SUBSTRING ${kind} 1 -1 kind)
   set(signature ${CPACK_PIDRECORD_${kind}_SIGNATURE})
   set(certs ${CPACK_TOPLEVEL_DIRECTORY}/signature-certs.pem)
   if(signature)

@@ -1,14 +1,10 @@
 # The release packages, by CPack's own generators: TGZ, DEB and, where RPM
-# distributions build the row, RPM on Linux; ZIP on Windows. Three hooks
-# finish what they leave, so that the packages are the same bytes whoever
-# packs them, wherever and whenever: pack_start.cmake at each generator's
-# start, pack_staged.cmake once the tree is staged, pack_made.cmake once the
-# package is made.
+# distributions build the row, RPM on Linux; ZIP on Windows. The pack_*.cmake
+# hooks make them the same bytes whoever packs them, wherever and whenever.
 
-# The time and Maintainer are the newest CHANGELOG entry's, as Debian's are,
-# as is the version (CMakeLists.txt); a SOURCE_DATE_EPOCH set by the caller
-# wins. Every entry is read: dpkg-parsechangelog only warns of a missing
-# trailer or a bad date, which the RPM's packing would stop at.
+# The time and Maintainer are the newest CHANGELOG entry's, as Debian's are;
+# a SOURCE_DATE_EPOCH set by the caller wins. Every entry is read, and a
+# warning is fatal: dpkg only warns of what the RPM's packing stops at.
 find_program(PIDRECORD_PARSECHANGELOG dpkg-parsechangelog)
 if(NOT PIDRECORD_PARSECHANGELOG)
   message(FATAL_ERROR "dpkg-parsechangelog not found: packing reads the "
@@ -24,10 +20,9 @@ if(warnings OR NOT entries MATCHES "\nTimestamp: ([0-9]+)\n")
           "YYYY HH:MM:SS +ZZZZ\": ${warnings}")
 endif()
 set(Timestamp ${CMAKE_MATCH_1})
-# A signer or Maintainer goes into control files, the RPM's spec and the
-# changelogs: "Name <address>", with nothing in the name that could end a
-# field, a line or a definition there, or stand for a regular expression's
-# group. Each good signer removed, the first left names its entry.
+# A signer or Maintainer goes into control files, the spec and changelogs:
+# nothing in the name may end a field, a line or a definition there, or stand
+# for a regex group. Each good signer removed, the first left names its entry.
 string(ASCII 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16 17 18 19 20 21 22 23 24
        25 26 27 28 29 30 31 127 control)
 set(bad "<>;\\${control}")
@@ -59,8 +54,7 @@ if(NOT PIDRECORD_MAINTAINER MATCHES "^${signer}$")
 endif()
 set(PIDRECORD_DIST_DIR ${CMAKE_BINARY_DIR} CACHE PATH
     "Where the packages and their SHA256SUMS go")
-# The owner's keys; unset, nothing is signed. keys.sh checks them, as
-# release.sh does.
+# The owner's keys, checked by keys.sh; unset, nothing is signed.
 set(PIDRECORD_MINISIGN_KEY "" CACHE FILEPATH
     "minisign secret key without a password: signs SHA256SUMS")
 set(PIDRECORD_SIGNING_CERT "" CACHE FILEPATH
@@ -86,9 +80,8 @@ foreach(setting MINISIGN_KEY SIGNING_CERT SIGNING_KEY TIMESTAMP_URL
 endforeach()
 set(CPACK_PIDRECORD_SOURCE_DIR ${CMAKE_SOURCE_DIR})
 
-# The Debian packages of the libraries linked in, "name version arch" each:
-# the notices quote their copyright files in full, and the SBOMs name them.
-# A toolchain that links another C library than the compiler's names it.
+# The Debian packages linked in, "name version arch", for the SBOMs and the
+# notices; a toolchain that links a C library of its own names it.
 set(libs libgcc.a)
 if(WIN32)
   list(APPEND libs libmingwex.a libwinpthread.a)
@@ -166,29 +159,27 @@ if(WIN32)
   # The MSI, which pack_made.cmake makes beside the ZIP from the same files,
   # needs a wixl that writes PATH: Debian 12's 0.101 stops at it.
   find_program(PIDRECORD_WIXL wixl)
-  set(version 0)
   set(have "no wixl")
   if(PIDRECORD_WIXL)
     execute_process(COMMAND ${PIDRECORD_WIXL} --version
                     OUTPUT_VARIABLE version OUTPUT_STRIP_TRAILING_WHITESPACE)
     set(have "wixl ${version}")
   endif()
-  if(version VERSION_LESS 0.106)
+  if(NOT PIDRECORD_WIXL OR version VERSION_LESS 0.106)
     message(STATUS "pidrecord: leaves out the MSI: it takes wixl 0.106 or "
             "later (Debian 13) to write PATH, and this machine has ${have}")
-    include(CPack)
-    return()
+  else()
+    find_program(PIDRECORD_MSIBUILD msibuild REQUIRED)
+    # Windows Installer knows every version of pidrecord by this code: it
+    # never changes. Each version's ProductCode is derived from it.
+    set(PIDRECORD_UPGRADE_CODE 28AD28D4-2068-4FA0-9DF8-52DE204DB7AE)
+    string(UUID PIDRECORD_PRODUCT_CODE NAMESPACE ${PIDRECORD_UPGRADE_CODE}
+           NAME ${PROJECT_VERSION} TYPE SHA1 UPPER)
+    configure_file(src/pidrecord.wxs.in pidrecord.wxs @ONLY)
+    set(CPACK_PIDRECORD_WXS ${CMAKE_BINARY_DIR}/pidrecord.wxs)
+    set(CPACK_PIDRECORD_UPGRADE_CODE ${PIDRECORD_UPGRADE_CODE})
+    pidrecord_name(CPACK_PIDRECORD_MSI msi -)
   endif()
-  find_program(PIDRECORD_MSIBUILD msibuild REQUIRED)
-  # Windows Installer knows every version of pidrecord by this code: it
-  # never changes. Each version's ProductCode is derived from it.
-  set(PIDRECORD_UPGRADE_CODE 28AD28D4-2068-4FA0-9DF8-52DE204DB7AE)
-  string(UUID PIDRECORD_PRODUCT_CODE NAMESPACE ${PIDRECORD_UPGRADE_CODE}
-         NAME ${PROJECT_VERSION} TYPE SHA1 UPPER)
-  configure_file(src/pidrecord.wxs.in pidrecord.wxs @ONLY)
-  set(CPACK_PIDRECORD_WXS ${CMAKE_BINARY_DIR}/pidrecord.wxs)
-  set(CPACK_PIDRECORD_UPGRADE_CODE ${PIDRECORD_UPGRADE_CODE})
-  pidrecord_name(CPACK_PIDRECORD_MSI msi -)
   include(CPack)
   return()
 endif()

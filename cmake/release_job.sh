@@ -1,10 +1,8 @@
 #!/usr/bin/env bash
-# What release.sh runs in a chroot, on the export at /in/pidrecord:
-# workflow PRESET, the preset's workflow with the options in /in/keys/cmake
-# (the windows one's signing), its .buildinfo and its package check; sums,
-# SHA256SUMS over /in/dist, signed with /in/keys/minisign if there; record
-# PRESET (release.sh --verify), the packages at the versions that PRESET's
-# published .buildinfo records (one more would show in the rebuilt one).
+# What release.sh runs in a chroot, on the export at /in/pidrecord: workflow
+# PRESET, with /in/keys/cmake's options, its .buildinfo and package check;
+# sums, over /in/dist, signed with /in/keys/minisign if there; record PRESET,
+# the versions that PRESET's published .buildinfo lists (one more would show).
 set -euo pipefail
 cd /in/pidrecord
 . cmake/artifacts.sh

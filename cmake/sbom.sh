@@ -1,8 +1,7 @@
 #!/usr/bin/env bash
 # Prints an SPDX 2.3 document for a package: the program, and each Debian
-# package whose code is linked into it statically, with the license that its
-# copyright file declares (sbom.jq). Built with jq, so that every value is
-# escaped.
+# package linked into it statically, with the license that its copyright
+# file declares (sbom.jq). Built with jq, so that every value is escaped.
 # Usage: sbom.sh FILE VERSION EPOCH [DEBIANPACKAGE ITSVERSION ITSARCH]...
 set -euo pipefail
 file=$1 version=$2 epoch=$3
