@@ -142,7 +142,7 @@ export -f q chroot_for in_chroot
 export work logs chroots stamp verify
 xargs -P "$(nproc)" -L 1 bash -c 'chroot_for "$@" >/dev/null || exit 255' _ \
   <<<"$jobs" || stop "a chroot could not be made: see the failures above"
-# shellcheck disable=SC2016 # the arguments of bash -c
+# shellcheck disable=SC2016 # bash -c's own: the hook, then suite and preset
 xargs -P "$(nproc)" -L 1 bash -c 'in_chroot "$2" "$3" workflow "$1"' _ \
   "sync-out /in/pidrecord/build/dist $(q "$work/dist")" <<<"$jobs" ||
   stop "the release is not whole: see the failures above"

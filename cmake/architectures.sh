@@ -22,7 +22,7 @@ architectures() {
 
 # This machine's Debian release as the table counts them: the newest it
 # names not newer than VERSION_ID, or on testing and unstable, which have
-# none, than debian.csv's number for the codename (so: the newest stable).
+# none, than debian.csv's number for the codename: the newest stable one.
 debian_release() {
   local own
   # shellcheck source=/dev/null

@@ -20,7 +20,7 @@ if(warnings OR NOT entries MATCHES "\nTimestamp: ([0-9]+)\n")
           "YYYY HH:MM:SS +ZZZZ\": ${warnings}")
 endif()
 set(Timestamp ${CMAKE_MATCH_1})
-# A signer or Maintainer goes into control files, the spec and changelogs:
+# A signer or Maintainer goes into control files, rpmbuild macros, changelogs:
 # nothing in the name may end a field, a line or a definition there, or stand
 # for a regex group. Each good signer removed, the first left names its entry.
 string(ASCII 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16 17 18 19 20 21 22 23 24

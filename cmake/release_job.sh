@@ -2,7 +2,7 @@
 # What release.sh runs in a chroot, on the export at /in/pidrecord: workflow
 # PRESET, with /in/keys/cmake's options, its .buildinfo and package check;
 # sums, over /in/dist, signed with /in/keys/minisign if there; record PRESET,
-# the versions that PRESET's published .buildinfo lists (one more would show).
+# the versions of PRESET's published .buildinfo (any other shows in its own).
 set -euo pipefail
 cd /in/pidrecord
 . cmake/artifacts.sh
