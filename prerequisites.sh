@@ -11,7 +11,7 @@ declare -A needs=(
   [fuzz]="@default clang libclang-rt-dev"
   [release]="cmake ninja-build g++ musl-tools dpkg-dev rpm bzip2 jq strace
     minisign openssl git distro-info-data"
-  [windows]="cmake ninja-build g++-mingw-w64-x86-64-posix wine64 googletest
+  [windows]="cmake ninja-build g++-mingw-w64-x86-64-posix wine wine64 googletest
     mandoc zip unzip dpkg-dev jq minisign openssl osslsigncode"
   # The scripts that .ci/run runs beside them.
   [packages]="lintian rpm rpmlint jq mandoc unzip qemu-user binutils
@@ -71,4 +71,4 @@ done
 "${sudo[@]}" apt-get update -qq ||
   echo "$0: apt-get update failed in part; installing all the same" >&2
 "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive \
-  apt-get install -y -qq "${missing[@]}"
+  apt-get install -y -qq --no-install-recommends "${missing[@]}"
