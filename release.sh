@@ -10,7 +10,10 @@ stop() { echo "release.sh: $*" >&2; exit 1; }
 path() { [ -z "$1" ] || realpath -m -- "$1"; }
 usage="usage: ./release.sh [COMMIT] | ./release.sh --verify DIR [COMMIT]"
 verify=
-[ "${1-}" != --verify ] || [ $# -lt 2 ] || { verify=$(path "$2") && shift 2; }
+if [ "${1-}" = --verify ]; then
+  [[ -n ${2-} && -d $2 ]] || stop "--verify takes a release's folder: $usage"
+  verify=$(path "$2") && shift 2
+fi
 if [ $# -gt 1 ] || [[ ${1-} == -* ]]; then stop "$usage"; fi
 for tool in git mmdebstrap; do
   command -v $tool >/dev/null || stop "$tool not found: install it"
@@ -19,6 +22,10 @@ minisign=$(path "${PIDRECORD_MINISIGN_KEY-}") pub=$(path "${PIDRECORD_MINISIGN_P
 cert=$(path "${PIDRECORD_SIGNING_CERT-}") key=$(path "${PIDRECORD_SIGNING_KEY-}")
 url=${PIDRECORD_TIMESTAMP_URL-} cache=$(path "${PIDRECORD_CHROOTS-}")
 [ -z "$verify" ] || minisign='' cert='' key='' url='' cache=''
+# A signed release is verified with the owner's key or not at all.
+[[ -z $verify || -n $pub || ! ( -e $verify/SHA256SUMS.minisig ||
+  -L $verify/SHA256SUMS.minisig ) ]] || stop "$verify is signed: name the" \
+  "owner's public key in PIDRECORD_MINISIGN_PUB to verify it"
 cd -- "$(dirname -- "$0")"
 commit=$(git rev-parse -q --verify "${1:-HEAD}^{commit}") ||
   stop "COMMIT ${1:-HEAD} is no commit of $PWD: name one, a tag or a branch"
@@ -55,25 +62,79 @@ bash "$tree/cmake/keys.sh" "$minisign" "$cert" "$key"
   printf '%s\n' -DPIDRECORD_SIGNING_{CERT=/in/keys/cert,KEY=/in/keys/key} \
     >"$win/cmake"; }
 [ -z "$url" ] || echo "-DPIDRECORD_TIMESTAMP_URL=$url" >>"$win/cmake"
+# recorded INFO ARCH: the packages that the published .buildinfo INFO of
+# ARCH records, as NAME[:ARCH]=VERSION lines, each checked by Debian's
+# grammar: a package name as policy allows, an architecture of the table,
+# an exact version. Anything else stops the run, naming the line and why.
+recorded() {
+  awk -v file="${1##*/}" -v arch="$2" -v version="$version" \
+    -v archs=" $(architectures debarch | paste -sd ' ') " '
+    function refuse(why) {
+      printf "release.sh: %s, line %d: %s\n", file, FNR, why >"/dev/stderr"
+      failed = 1; exit 1
+    }
+    /^Architecture:/ && $0 != "Architecture: " arch {
+      refuse("not \"Architecture: " arch "\", as its name says") }
+    /^Version:/ && $0 != "Version: " version {
+      refuse("not \"Version: " version "\", COMMIT'"'"'s version") }
+    /^[^ ]/ { inside = $0 == "Installed-Build-Depends:"; next }
+    !inside { next }
+    !/^ [a-z0-9][a-z0-9+.-]+(:[a-z0-9]+)? \(= [^ ()]+\),?$/ {
+      refuse("not \" NAME[:ARCH] (= VERSION),\", NAME a package name") }
+    { name = $1; v = $3; sub(/\),?$/, "", v) }
+    name ~ /:/ && !index(archs, " " substr(name, index(name, ":") + 1) " ") {
+      refuse("the architecture of " name " is no row'"'"'s") }
+    v !~ /^([0-9]+:)?[0-9][A-Za-z0-9.+~]*(-[A-Za-z0-9.+~]+)*$/ {
+      refuse("the version " v " is not by Debian'"'"'s grammar") }
+    { print name "=" v; n++ }
+    END { if (!failed && !n) refuse("no package in Installed-Build-Depends") }
+  ' "$1"
+}
 if [ -n "$verify" ]; then
-  # Whole, the owner's, of COMMIT's version, each covered by a .buildinfo.
-  (cd "$verify" && sha256sum -c --quiet SHA256SUMS) ||
-    stop "$verify/SHA256SUMS does not hold for the files there"
-  [ -z "$pub" ] || minisign -V -q -p "$pub" -m "$verify/SHA256SUMS" ||
+  # A published release is a stranger's until its signature and its names
+  # say otherwise. Copied first, and only what its SHA256SUMS lists: each a
+  # regular file, of a name of a release of COMMIT's version, no larger than
+  # a release makes one. From then on only the copies are read.
+  published=$work/published
+  mkdir "$published"
+  take() { # name: copied from DIR, or the run stops
+    { [[ -f $verify/$1 && ! -L $verify/$1 ]] &&
+      dd if="$verify/$1" of="$published/$1" iflag=nofollow,nonblock,count_bytes \
+        count=$((largest + 1)) status=none; } ||
+      stop "$verify has no $(printf %q "$1") that is a regular file"
+    [ "$(stat -c %s "$published/$1")" -le $largest ] ||
+      stop "$verify/$1 is over $largest bytes, more than any file of a release"
+  }
+  take SHA256SUMS
+  [ -z "$pub" ] || { take SHA256SUMS.minisig &&
+    minisign -V -q -p "$pub" -m "$published/SHA256SUMS"; } ||
     stop "$verify/SHA256SUMS.minisig is not a signature by $pub"
-  [ "$(sed -n 's/^Version: //p' "$verify"/*.buildinfo | sort -u)" = "$version" ] ||
-    stop "$verify holds no release of $version, COMMIT's version"
-  bash "$tree/tests/buildinfo_test.sh" "$verify" >&2 ||
+  names=$(release_files "$version")
+  while IFS= read -r line; do
+    { [[ $line =~ ^[0-9a-f]{64}\ \ (.+)$ && ${BASH_REMATCH[1]} != SHA256SUMS* ]] &&
+      grep -qxF -- "${BASH_REMATCH[1]}" <<<"$names"; } ||
+      stop "$verify/SHA256SUMS: $(printf %q "$line") is no checksum of a" \
+        "file of a release of $version, COMMIT's version"
+    take "${BASH_REMATCH[1]}"
+  done <"$published/SHA256SUMS"
+  (cd "$published" && sha256sum -c --quiet --strict SHA256SUMS) ||
+    stop "$verify/SHA256SUMS does not hold for the files there"
+  foreign=$(shopt -s nullglob dotglob; for f in "$verify"/*; do
+    [ -e "$published/${f##*/}" ] ||
+      printf '%q: not part of the release\n' "${f##*/}"; done)
+  [ -z "$foreign" ] || { echo "$foreign"
+    stop "$verify holds files that are not of the release: take them away"; }
+  # One .buildinfo for each row and one for Windows, read by their grammar.
+  while read -r preset arch; do
+    info=$published/$(artifact buildinfo "$version" "$arch")
+    [ -f "$info" ] || stop "the release in $verify lacks ${info##*/}"
+    recorded "$info" "$arch" >"$work/in/records/$preset" || exit 1
+  done <<<"$(architectures preset debarch && echo windows win64)"
+  bash "$tree/tests/buildinfo_test.sh" "$published" >&2 ||
     stop "$verify: its .buildinfo files do not cover the release"
-  for info in "$verify"/*.buildinfo; do
-    preset=$(architectures debarch preset | awk -v a="$(sed -n \
-      's/^Architecture: //p' "$info")" '$1 == a { print $2 }')
-    sed -n '/^Installed-Build-Depends:/,/^[^ ]/s/^ \(.*\) (= \(.*\)),*$/\1=\2/p' \
-      "$info" >"$work/in/records/${preset:-windows}"
-  done
   for f in zip msi; do
-    [ ! -e "$verify/$(artifact $f "$version")" ] ||
-      cp -- "$verify/$(artifact $f "$version")" "$win/published.$f"
+    [ ! -e "$published/$(artifact $f "$version")" ] ||
+      cp -- "$published/$(artifact $f "$version")" "$win/published.$f"
   done
 fi
 
@@ -156,26 +217,28 @@ sums=("download /in/dist/SHA256SUMS $(q "$work/release/SHA256SUMS")")
 $(q "$work/release/SHA256SUMS.minisig")")
 in_chroot "$newest" release sums "${sums[@]}"
 
-ours() { # name: whether a release writes files of it
-  local kind
-  for kind in tgz deb rpm zip msi buildinfo; do
+patterns=$(release_files '*')
+ours() { # name: whether a release writes files of it, of any version
+  local f
+  while read -r f; do
     # shellcheck disable=SC2053 # a pattern
-    [[ ${1%.spdx.json} != $(artifact $kind '*' '*') ]] || return 0
-  done
-  [[ $1 == SHA256SUMS?(.minisig) ]]
+    [[ $1 != $f ]] || return 0
+  done <<<"$patterns"
+  return 1
 }
 if [ -n "$verify" ]; then
   # Each published file against its rebuild, a signature taken as published.
   differs=0
-  for f in "$verify"/*; do
+  for f in "$published"/*; do
     name=${f##*/} how=
-    ours "$name" || continue
     [[ $name != *.@(zip|msi|minisig) ]] || how=" (the published signature taken)"
-    [[ $name != *.minisig ]] || ! cmp -s "$verify/SHA256SUMS" \
+    [[ $name != *.minisig ]] || ! cmp -s "$published/SHA256SUMS" \
       "$work/release/SHA256SUMS" || cp -- "$f" "$work/release"
     if cmp -s "$f" "$work/release/$name"; then echo "$name: same$how"
     else echo "$name: differs$how" && differs=1; fi
   done
+  [ -n "$pub" ] || echo "unsigned: \"same\" shows that these bytes rebuild" \
+    "from $commit, not who made them"
   exit $differs
 fi
 

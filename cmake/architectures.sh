@@ -3,13 +3,14 @@
 # of its header line, and ask which rows this Debian release carries.
 
 # architectures COLUMN...: those columns of every row, a line a row.
-# architectures -row CPU: each column of CPU's row, a line "name value".
+# architectures -row CPU|PRESET: each column of that row, a line "name value".
 architectures() {
   awk -v want="$*" '
     /^# cpu / { for (i = 2; i <= NF; i++) { column[$i] = i - 1; name[i - 1] = $i }
       n = split(want, w, " "); next }
     /^#/ { next }
-    w[1] == "-row" { if ($1 == w[2]) for (i = 1; i <= NF; i++) print name[i], $i
+    w[1] == "-row" { if ($1 == w[2] || $column["preset"] == w[2])
+        for (i = 1; i <= NF; i++) print name[i], $i
       next }
     { line = ""
       for (i = 1; i <= n; i++) {
@@ -17,8 +18,10 @@ architectures() {
           print "cmake/architectures: no column " w[i] | "cat >&2"; exit 1 }
         line = line (i > 1 ? " " : "") $column[w[i]]
       }
-      print line }' "${BASH_SOURCE[0]%/*}/architectures"
+      print line }' "$architectures_table"
 }
+# (Found now, as the caller may change folders.)
+architectures_table=$(realpath "${BASH_SOURCE[0]%/*}/architectures")
 
 # This machine's Debian release as the table counts them: the newest it
 # names not newer than VERSION_ID, or on testing and unstable, which have

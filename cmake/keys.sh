@@ -14,10 +14,13 @@ for pair in "PIDRECORD_MINISIGN_KEY=$minisign" \
   [ -z "$file" ] || [ -r "$file" ] || stop "${pair%%=*}: cannot read $file"
 done
 # Read through redirections, so that no name is taken for an option. A
-# minisign key made with -W begins with "Ed", no KDF, "B2".
-[ -z "$minisign" ] || sed -n 2p <"$minisign" | grep -q '^RWQAAEIy' ||
-  stop "$minisign is not a minisign secret key without a password:" \
-    "remove it with minisign -C"
+# minisign secret key begins "Ed", then its KDF, none ("\0\0") for a key
+# made with -W and "Sc" for one with a password, then "B2".
+if [ -n "$minisign" ]; then
+  line=$(sed -n 2p <"$minisign")
+  [[ $line != RWRTY0Iy* ]] || stop "$minisign has a password: remove it with minisign -C"
+  [[ $line == RWQAAEIy* ]] || stop "PIDRECORD_MINISIGN_KEY $minisign is not a minisign secret key"
+fi
 [ -z "$key" ] || ! grep -q ENCRYPTED <"$key" ||
   stop "$key has a password: remove it with openssl pkey"
 [ -n "$cert" ] || exit 0

@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
-# What release.sh runs in a chroot, on the export at /in/pidrecord: workflow
-# PRESET, with /in/keys/cmake's options, its .buildinfo and package check;
-# sums, over /in/dist, signed with /in/keys/minisign if there; record PRESET,
-# the versions of PRESET's published .buildinfo (any other shows in its own).
+# What release.sh runs in a chroot, on the export at /in/pidrecord, beside
+# which ../keys holds what this job alone is given: workflow PRESET, with
+# ../keys/cmake's options, its .buildinfo and package check; sums, over
+# ../dist, signed with ../keys/minisign if there; record PRESET, installing
+# exactly the versions in ../records/PRESET, which release.sh read from a
+# published .buildinfo by their grammar (any other shows in the rebuild's).
 set -euo pipefail
-cd /in/pidrecord
+cd "$(dirname "$0")/.."
 . cmake/artifacts.sh
-. cmake/architectures.sh
 export SOURCE_DATE_EPOCH TZ=UTC
 SOURCE_DATE_EPOCH=$(date -d "$(sed -n '0,/^ -- /s/^ -- .*>  //p' CHANGELOG)" +%s)
 umask 022
@@ -16,13 +17,13 @@ workflow)
   if [ "$2" = windows ]; then
     # A published release's signatures, which the rebuild attaches.
     options=()
-    [ ! -e /in/keys/cmake ] || mapfile -t options </in/keys/cmake
-    unzip -p /in/keys/published.zip pidrecord.exe >/in/keys/published.exe \
+    [ ! -e ../keys/cmake ] || mapfile -t options <../keys/cmake
+    unzip -p ../keys/published.zip pidrecord.exe >../keys/published.exe \
       2>/dev/null || :
     for kind in exe msi; do
-      ! osslsigncode extract-signature -in /in/keys/published.$kind \
-        -out /in/keys/$kind.sig >/dev/null 2>&1 ||
-        options+=("-DPIDRECORD_${kind^^}_SIGNATURE=/in/keys/$kind.sig")
+      ! osslsigncode extract-signature -in ../keys/published.$kind \
+        -out ../keys/$kind.sig >/dev/null 2>&1 ||
+        options+=("-DPIDRECORD_${kind^^}_SIGNATURE=$PWD/../keys/$kind.sig")
     done
     cmake --preset windows "${options[@]}" >/dev/null
     arch=win64
@@ -31,15 +32,22 @@ workflow)
   write_buildinfo build/dist "$arch"
   tests/packages_test.sh "$2" ;;
 sums)
-  [ ! -e /in/keys/minisign ] || export MINISIGN_KEY=/in/keys/minisign
-  write_sums /in/dist "$(project_version)" ;;
+  [ ! -e ../keys/minisign ] || export MINISIGN_KEY=$PWD/../keys/minisign
+  write_sums ../dist "$(project_version)" ;;
 record)
-  sed -n 's/^[^=]*:\([^=]*\)=.*/\1/p' "/in/records/$2" | sort -u |
-    xargs -rn1 dpkg --add-architecture
+  mapfile -t wanted <"../records/$2"
+  sed -n 's/^[^:=]*:\([^=]*\)=.*/\1/p' "../records/$2" | sort -u |
+    while read -r arch; do dpkg --add-architecture "$arch"; done
   apt-get update -qq
-  xargs env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq \
-    --allow-downgrades <"/in/records/$2" || { echo "release.sh: the mirror" \
-    "lacks the version above, which built the release of" \
-    "$(date -u -d "@$SOURCE_DATE_EPOCH" +%F): name a snapshot of Debian's" \
-    "archive from that date in PIDRECORD_MIRROR" >&2; exit 1; } ;;
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --allow-downgrades \
+    -- "${wanted[@]}" && exit 0
+  # Which of them the archive does not serve, if any; else apt's own error.
+  missing=$(for p in "${wanted[@]}"; do
+    [ -n "$(apt-cache show -- "$p" 2>/dev/null)" ] || echo "$p"; done)
+  [ -n "$missing" ] || { echo "release.sh: apt-get cannot install the" \
+    "versions that built the release: its error is above" >&2; exit 1; }
+  echo "release.sh: the mirror lacks ${missing//$'\n'/ }, which built the" \
+    "release of $(date -u -d "@$SOURCE_DATE_EPOCH" +%F): name a snapshot of" \
+    "Debian's archive from that date in PIDRECORD_MIRROR" >&2
+  exit 1 ;;
 esac
